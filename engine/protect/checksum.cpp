@@ -28,17 +28,17 @@ uint16_t Crc16Arc(const void* data, size_t length, uint16_t crc) {
   return crc;
 }
 
-uint32_t Crc32(const void* data, size_t length) {
-  uLong crc = crc32(0L, Z_NULL, 0);
+uint32_t Crc32(const void* data, size_t length, uint32_t crc) {
+  uLong sum = crc;
   const auto* p = static_cast<const Bytef*>(data);
   // zlib takes 32-bit lengths; feed larger buffers in pieces.
   while (length > 0) {
     uInt chunk = length > 0x40000000u ? 0x40000000u : static_cast<uInt>(length);
-    crc = crc32(crc, p, chunk);
+    sum = crc32(sum, p, chunk);
     p += chunk;
     length -= chunk;
   }
-  return static_cast<uint32_t>(crc);
+  return static_cast<uint32_t>(sum);
 }
 
 uint32_t PageChecksum(const void* data, size_t length, uint8_t checksum_type) {

@@ -7,8 +7,8 @@ namespace orv {
 
 // CRC-16/ARC: reflected polynomial 0xA001, initial value 0, no final XOR.
 uint16_t Crc16Arc(const void* data, size_t length, uint16_t crc = 0);
-// CRC-32 as zip and PNG compute it.
-uint32_t Crc32(const void* data, size_t length);
+// CRC-32 as zip and PNG compute it. Pass a previous result as crc to continue over more bytes.
+uint32_t Crc32(const void* data, size_t length, uint32_t crc = 0);
 
 // Page checksum types of the container.
 inline constexpr uint8_t kChecksumXor = 0;    // XOR of the whole little-endian 32-bit words

@@ -1,0 +1,1 @@
+orv_fuzz_target(password_record password_record_fuzz.cpp DEPS orv_protect)
