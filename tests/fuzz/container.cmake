@@ -1,0 +1,4 @@
+orv_fuzz_target(container container_fuzz.cpp DEPS orv_files)
+# Writes the seed corpus; built only when asked for.
+add_executable(container_corpus EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/container_corpus.cpp)
+target_link_libraries(container_corpus PRIVATE orv_files)
