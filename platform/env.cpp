@@ -96,7 +96,8 @@ class PosixEnv final : public Env {
  public:
   std::unique_ptr<OsFile> Open(const std::string& path, const FileOpenOptions& options) override {
     int flags = O_CLOEXEC | (options.read_only ? O_RDONLY : O_RDWR);
-    if (options.create) flags |= O_CREAT | O_TRUNC;
+    // Truncation waits until the lock is held, so a refused create leaves the file alone.
+    if (options.create) flags |= O_CREAT;
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) return Fail(errno), nullptr;
     struct stat st;
@@ -109,6 +110,11 @@ class PosixEnv final : public Env {
     // exclusive lock, any other open a shared one, so the two kinds exclude each other.
     if (::flock(fd, (options.exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
       int error = errno == EWOULDBLOCK ? EBUSY : errno;
+      ::close(fd);
+      return Fail(error), nullptr;
+    }
+    if (options.create && ::ftruncate(fd, 0) != 0) {
+      int error = errno;
       ::close(fd);
       return Fail(error), nullptr;
     }

@@ -3,8 +3,11 @@
 #include <fmt/format.h>
 
 #include <cstring>
+#include <span>
 
 #include "engine/protect/checksum.h"
+#include "engine/protect/cipher.h"
+#include "engine/protect/password.h"
 #include "platform/exception.h"
 
 namespace orv {
@@ -197,17 +200,20 @@ bool TPageFileManager::AddPages(int32_t count) {
   return false;
 }
 
-// Page cipher seam. Page encryption (type 1) and the container password record are not wired
-// in yet: creating a container with a password is refused before any file is made, an
-// encrypted container opens without a container key, and type-1 pages fail the way a failing
-// cipher does: decoding with -12, encoding with -13.
+// Page cipher: pages of type 1 are enciphered with the container key (or a stored file's own
+// key) by a freshly keyed cipher per page; any failure of the cipher, a missing key included,
+// is a failed transfer.
 
 void TPageFileManager::BuildPasswordRecord(const std::string& question, const std::string& answer) {
-  throw Exception("TPageFileManager.Create - page encryption is not available.");
+  SetPassword(std::span<uint8_t, kPasswordAreaSize>(header_.PasswordArea), password_, question,
+              answer);
+  header_.EncryptionType = kEncryptionContainerKey;
 }
 
 void TPageFileManager::DeriveContainerKey() {
-  container_key_.clear();
+  std::string key;
+  VerifyPassword(std::span<const uint8_t, kPasswordAreaSize>(header_.PasswordArea), password_, key);
+  container_key_ = key;
 }
 
 bool TPageFileManager::EncodeBuffer(uint8_t encryption_type, const std::string& key, uint8_t* data,
@@ -216,7 +222,12 @@ bool TPageFileManager::EncodeBuffer(uint8_t encryption_type, const std::string& 
     case kEncryptionNone:
       return true;
     case kEncryptionContainerKey:
-      return false;
+      try {
+        EncipherBuffer(key, data, size);
+        return true;
+      } catch (const std::exception&) {
+        return false;
+      }
     default:
       throw Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
   }
@@ -224,7 +235,19 @@ bool TPageFileManager::EncodeBuffer(uint8_t encryption_type, const std::string& 
 
 bool TPageFileManager::DecodeBuffer(uint8_t encryption_type, const std::string& key, uint8_t* data,
                                     size_t size) {
-  return encryption_type == kEncryptionNone;
+  switch (encryption_type) {
+    case kEncryptionNone:
+      return true;
+    case kEncryptionContainerKey:
+      try {
+        DecipherBuffer(key, data, size);
+        return true;
+      } catch (const std::exception&) {
+        return false;
+      }
+    default:
+      return false;
+  }
 }
 
 }  // namespace orv

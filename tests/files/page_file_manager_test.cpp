@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "engine/files/little_endian.h"
@@ -100,12 +101,52 @@ TEST_F(PageFileTest, CreateRefusesBadLayouts) {
   EXPECT_EQ(Open()->Header().PageSize, 3000);
 }
 
-TEST_F(PageFileTest, EncryptedContainersCannotBeMadeYet) {
+TEST_F(PageFileTest, EncryptedContainersHideTheirPages) {
+  const std::string text = "Mercedes-Benz 300 SL Gullwing, 1954, 1:43 ";
+  std::vector<uint8_t> plain;
+  while (plain.size() + text.size() <= 4064) plain.insert(plain.end(), text.begin(), text.end());
+  plain.resize(4064, '.');
+  {
+    TPageFileManager manager(Path(), kOpenModeCreate, "secret", "", "", false, 4096, 8, -1, &env_);
+    EXPECT_EQ(manager.Header().EncryptionType, kEncryptionContainerKey);
+    EXPECT_EQ(manager.ContainerKey().size(), 33u);
+    ASSERT_TRUE(manager.AddPages(2));
+    std::vector<uint8_t> buffer = plain;
+    TPage page{{-1, 0, kPageTypeFileData, kEncryptionContainerKey, 0}, buffer.data()};
+    ASSERT_TRUE(manager.WritePage(page, 1));
+    EXPECT_EQ(buffer, plain);  // the caller's buffer is not enciphered in place
+  }
+  const auto raw = testing::ReadFileBytes(Path());
+  EXPECT_EQ(std::search(raw.begin(), raw.end(), text.begin(), text.begin() + 16), raw.end());
+
+  auto read_back = [&](const std::string& password) {
+    TPageFileManager manager(Path(), kOpenModeReadWriteDenyWrite, password, "", "", false, 0, 0, -1,
+                             &env_);
+    std::vector<uint8_t> buffer(4064);
+    TPage page{{}, buffer.data()};
+    EXPECT_TRUE(manager.ReadPage(page, 1));
+    return buffer;
+  };
+  EXPECT_EQ(read_back("secret"), plain);
+  EXPECT_NE(read_back("wrong"), plain);
+
+  // Damage to the stored bytes is caught by the checksum before anything is deciphered.
+  uint8_t byte = raw[OnDisk(1, 32 + 100)] ^ 0x01;
+  testing::PatchFile(Path(), OnDisk(1, 32 + 100), &byte, 1);
+  TPageFileManager manager(Path(), kOpenModeReadWriteDenyWrite, "secret", "", "", false, 0, 0, -1,
+                           &env_);
+  std::vector<uint8_t> buffer(4064);
+  TPage page{{}, buffer.data()};
+  EXPECT_FALSE(manager.ReadPage(page, 1));
+  EXPECT_EQ(manager.LastError(), kPageErrorChecksum);
+}
+
+TEST_F(PageFileTest, OverlongPasswordLeavesNoFile) {
   EXPECT_EQ(MessageOf([&] {
-              TPageFileManager(Path(), kOpenModeCreate, "secret", "", "", false, 4096, 8, -1,
-                               &env_);
+              TPageFileManager(Path(), kOpenModeCreate, std::string(33, 'p'), "", "", false, 4096,
+                               8, -1, &env_);
             }),
-            "TPageFileManager.Create - page encryption is not available.");
+            "Password length should be shorter then 32");
   EXPECT_FALSE(std::filesystem::exists(Path()));
 }
 
@@ -263,8 +304,9 @@ TEST_F(PageFileTest, ChecksumIsCheckedBeforeDecryptionAndRawSkipsIt) {
   TPage page{{}, buffer.data()};
   EXPECT_FALSE(manager->ReadPage(page, 1));
   EXPECT_EQ(manager->LastError(), kPageErrorDecryption);
-  EXPECT_FALSE(manager->ReadPage(page, 1, -1, "some key"));
-  EXPECT_EQ(manager->LastError(), kPageErrorDecryption);
+  // With a key the bytes are deciphered, whether or not they were ever enciphered.
+  EXPECT_TRUE(manager->ReadPage(page, 1, -1, "some key"));
+  EXPECT_NE(buffer, PatternBytes(4064, 1));
   EXPECT_TRUE(manager->ReadPage(page, 1, -1, {}, true));
   EXPECT_EQ(page.Header.EncryptionType, 1);
   EXPECT_EQ(buffer, PatternBytes(4064, 1));
