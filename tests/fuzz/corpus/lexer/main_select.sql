@@ -1,0 +1,3 @@
+Select M.Foto, M.Docum, M.CarYear, M.ModelYear, M.ModelName, C.ColorName, T.CarTypeName, PM.ProducerModelName, PC.ProducerCarName, S.StateName, NC.NCatalogName, M.Id, M.CarTypeId, M.ProducerModelId, M.ProducerCarId, M.StateId, M.ColorId, M.NCatalogId from Main M inner join Color C on M.colorid = C.colorid inner join CarType T on M.cartypeid = T.cartypeid inner join producermodel PM on M.producermodelid = PM.producermodelid inner join producercar PC on M.producercarid = PC.producercarid inner join state S on M.stateid = S.stateid inner join NCatalog NC on M.ncatalogid = NC.ncatalogid
+where (M.CarYear >= 1950) and (C.ColorName = 'Red') and (M.ModelName like 'Ford%')
+order by M.ModelYear desc, M.ModelName
