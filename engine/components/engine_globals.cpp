@@ -9,6 +9,8 @@
 #include "engine/components/orvel_session.h"
 #include "engine/components/orvel_session_list.h"
 #include "engine/files/pfs_manager.h"
+#include "platform/locale.h"
+#include "platform/value_text.h"
 
 namespace orv {
 
@@ -40,6 +42,8 @@ void InitializeEngine(Env* env) {
   if (g_init_count++ > 0) return;
   try {
     InitCollation();
+    // Text-to-number conversions of filters and SQL follow the user locale ("," under ru_RU).
+    SetDecimalSeparator(LocaleDecimalSeparator());
     g_globals = std::make_unique<TEngineGlobals>(env);
     TPFSManager::CreateInstance(env);
     g_globals->sessions = std::make_unique<TOrvelSessionList>();
