@@ -2,7 +2,9 @@
 #include <cstdio>
 
 int main() {
-  std::puts("Orvabase tools:");
-  std::puts("  orvfs   inspect, fill and check a container file (coming with the container layer)");
+  std::puts("Orvabase tools (in build/release/tools):");
+  std::puts("  orvfs create CONTAINER [--mode compact|normal|large] [--part-size BYTES] [--password PW]");
+  std::puts("  orvfs info|ls|put|get|rm|mv|check CONTAINER ...   inspect, fill and check a container");
+  std::puts("Run one through scripts/run, e.g.: scripts/run info Scalora.ovb");
   return 0;
 }
