@@ -117,9 +117,27 @@ uint8_t TOSingleFileSystem::EncryptionOf(const TDirItem& item) const {
 bool TOSingleFileSystem::ReadDataPage(const TDirItem& item, const THandle& handle, int32_t page_no,
                                       uint8_t* data) {
   TPage page{{}, data};
-  if (page_file_->ReadPage(page, page_no, payload_size_, KeyOf(item, handle))) return true;
-  last_error_ = page_file_->LastError();
-  return false;
+  if (!page_file_->ReadPage(page, page_no, payload_size_, KeyOf(item, handle))) {
+    last_error_ = page_file_->LastError();
+    return false;
+  }
+  // The page header is not covered by the checksum: a data page must say what this container
+  // writes, or a damaged byte there would hand out ciphertext or unchecked bytes as data.
+  if (page.Header.PageType != kPageTypeFileData || page.Header.ChecksumType != 0) {
+    last_error_ = kPageErrorChecksum;
+    return false;
+  }
+  if (page.Header.EncryptionType != EncryptionOf(item)) {
+    // Gap-filling pages are written plain and all zero, even in an encrypted container.
+    const bool plain_zero_page =
+        page.Header.EncryptionType == kEncryptionNone &&
+        std::all_of(data, data + payload_size_, [](uint8_t b) { return b == 0; });
+    if (!plain_zero_page) {
+      last_error_ = kPageErrorDecryption;
+      return false;
+    }
+  }
+  return true;
 }
 
 bool TOSingleFileSystem::WriteDataPage(const TDirItem& item, const THandle& handle, int32_t page_no,
