@@ -204,6 +204,21 @@ bool TPageFileManager::AddPages(int32_t count) {
 // key) by a freshly keyed cipher per page; any failure of the cipher, a missing key included,
 // is a failed transfer.
 
+namespace {
+
+// An error raised inside the cipher, a missing key included, is a failed transfer.
+template <typename Fn>
+bool CipherSucceeds(Fn cipher) {
+  try {
+    cipher();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
 void TPageFileManager::BuildPasswordRecord(const std::string& question, const std::string& answer) {
   SetPassword(std::span<uint8_t, kPasswordAreaSize>(header_.PasswordArea), password_, question,
               answer);
@@ -222,12 +237,7 @@ bool TPageFileManager::EncodeBuffer(uint8_t encryption_type, const std::string& 
     case kEncryptionNone:
       return true;
     case kEncryptionContainerKey:
-      try {
-        EncipherBuffer(key, data, size);
-        return true;
-      } catch (const std::exception&) {
-        return false;
-      }
+      return CipherSucceeds([&] { EncipherBuffer(key, data, size); });
     default:
       throw Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
   }
@@ -239,12 +249,7 @@ bool TPageFileManager::DecodeBuffer(uint8_t encryption_type, const std::string& 
     case kEncryptionNone:
       return true;
     case kEncryptionContainerKey:
-      try {
-        DecipherBuffer(key, data, size);
-        return true;
-      } catch (const std::exception&) {
-        return false;
-      }
+      return CipherSucceeds([&] { DecipherBuffer(key, data, size); });
     default:
       return false;
   }
