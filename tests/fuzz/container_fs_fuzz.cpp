@@ -17,25 +17,11 @@
 #include "engine/files/container_check.h"
 #include "engine/files/osfs_file_system.h"
 #include "engine/files/page_file_manager.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 namespace {
 
-struct ScratchFolder {
-  ScratchFolder() {
-    path = std::filesystem::temp_directory_path().string() + "/orv-container-fs-XXXXXX";
-    if (mkdtemp(path.data()) == nullptr) std::abort();
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string path;
-};
-
-const std::string& Scratch() {
-  static ScratchFolder folder;
-  return folder.path;
-}
+using orv::fuzz::Scratch;
 
 // Bounds the walk: a damaged directory may hold many items, but each is visited once.
 constexpr int kMaxItems = 200;

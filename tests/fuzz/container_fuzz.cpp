@@ -15,26 +15,11 @@
 #include <vector>
 
 #include "engine/files/page_file_manager.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 namespace {
 
-// Made on first use, removed when the process ends.
-struct ScratchFolder {
-  ScratchFolder() {
-    path = std::filesystem::temp_directory_path().string() + "/orv-container-XXXXXX";
-    if (mkdtemp(path.data()) == nullptr) std::abort();
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string path;
-};
-
-const std::string& Scratch() {
-  static ScratchFolder folder;
-  return folder.path;
-}
+using orv::fuzz::Scratch;
 
 void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
   FILE* file = std::fopen(path.c_str(), "wb");

@@ -18,28 +18,13 @@
 #include "engine/files/dir_array.h"
 #include "engine/files/osfs_plain_file_system.h"
 #include "engine/files/page_file_manager.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 namespace {
 
 constexpr int kMaxDepth = 64;
 
-// Made on first use, removed when the process ends.
-struct ScratchFolder {
-  ScratchFolder() {
-    path = std::filesystem::temp_directory_path().string() + "/orv-walk-XXXXXX";
-    if (mkdtemp(path.data()) == nullptr) std::abort();
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string path;
-};
-
-const std::string& Scratch() {
-  static ScratchFolder folder;
-  return folder.path;
-}
+using orv::fuzz::Scratch;
 
 void ReadAll(orv::TOSingleFileSystem& fs, const std::string& path) {
   const int32_t handle = fs.FileOpen(path, orv::kOpenModeReadShared);
