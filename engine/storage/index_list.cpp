@@ -1,0 +1,559 @@
+#include "engine/storage/index_list.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <numeric>
+#include <utility>
+
+#include "engine/common/orv_exception.h"
+#include "engine/storage/index_sort.h"
+#include "platform/clock.h"
+#include "platform/exception.h"
+#include "platform/locale.h"
+#include "platform/random.h"
+
+namespace orv {
+
+namespace {
+
+// Tables of up to this many records may switch to updating only the current index.
+constexpr int32_t kSmallTableRecords = 10;
+constexpr uint32_t kChangeWindowMs = 1000;
+constexpr int32_t kChangeLimit = 100;
+constexpr int kCannotAddIndexField = 1067;
+constexpr const char* kTemporaryPrefix = "$_IDX_";
+constexpr uint32_t kTemporaryRange = 2147483647;
+
+[[noreturn]] void Fail(const std::string& message) {
+  throw Exception(message);
+}
+
+std::string Trim(std::string_view text) {
+  size_t first = 0, last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+  return std::string(text.substr(first, last - first));
+}
+
+// Names separated by "," or ";"; empty names are dropped.
+std::vector<std::string> SplitNames(std::string_view text) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find_first_of(",;", start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string name = Trim(text.substr(start, end - start));
+    if (!name.empty()) names.push_back(std::move(name));
+    start = end + 1;
+  }
+  return names;
+}
+
+bool Listed(const std::vector<std::string>& upper_names, const std::string& name) {
+  return std::find(upper_names.begin(), upper_names.end(), AnsiUpperCase(name)) !=
+         upper_names.end();
+}
+
+std::vector<std::string> UpperNames(std::vector<std::string> names) {
+  for (std::string& name : names) name = AnsiUpperCase(name);
+  return names;
+}
+
+// Sets a flag for a scope and puts the old value back on every exit.
+class TScopedFlag {
+ public:
+  TScopedFlag(bool& flag, bool value) : flag_(flag), saved_(flag) { flag_ = value; }
+  ~TScopedFlag() { flag_ = saved_; }
+  TScopedFlag(const TScopedFlag&) = delete;
+  TScopedFlag& operator=(const TScopedFlag&) = delete;
+
+ private:
+  bool& flag_;
+  bool saved_;
+};
+
+}  // namespace
+
+struct TOrvelIndexList::TIndex {
+  IndexHeaderType header;
+  std::string upper_name;
+  TmvIntArray array;
+  bool valid = false;
+  std::unique_ptr<TIndexKeyComparer> comparer;
+};
+
+TOrvelIndexList::TOrvelIndexList(TOrvelTableFiles& table, TRecordSource& records)
+    : table_(table), records_(records), tick_([] { return GetTickCount(); }) {}
+
+TOrvelIndexList::~TOrvelIndexList() = default;
+
+void TOrvelIndexList::SetBuildProgress(TBuildProgress progress) {
+  progress_ = std::move(progress);
+}
+
+void TOrvelIndexList::SetProgressSuppressed(bool suppressed) {
+  progress_suppressed_ = suppressed;
+}
+
+void TOrvelIndexList::SetTickSource(std::function<uint32_t()> tick) {
+  tick_ = tick ? std::move(tick) : std::function<uint32_t()>([] { return GetTickCount(); });
+}
+
+const IndexHeaderType& TOrvelIndexList::Header(int32_t index_no) const {
+  return At(index_no, "Header").header;
+}
+
+const TmvIntArray& TOrvelIndexList::Array(int32_t index_no) const {
+  return At(index_no, "Array").array;
+}
+
+bool TOrvelIndexList::IsValid(int32_t index_no) const {
+  return index_no >= 0 && index_no < Count() && indexes_[static_cast<size_t>(index_no)]->valid;
+}
+
+TOrvelIndexList::TIndex& TOrvelIndexList::At(int32_t index_no, const char* operation) {
+  return const_cast<TIndex&>(std::as_const(*this).At(index_no, operation));
+}
+
+const TOrvelIndexList::TIndex& TOrvelIndexList::At(int32_t index_no, const char* operation) const {
+  if (index_no < 0 || index_no >= Count())
+    Fail(fmt::format("TOrvelDataManager.{} - invalid index number {}, indexCount = {}", operation,
+                     index_no, Count()));
+  return *indexes_[static_cast<size_t>(index_no)];
+}
+
+const TIndexKeyComparer& TOrvelIndexList::Comparer(int32_t index_no) {
+  TIndex& index = At(index_no, "Comparer");
+  if (!index.comparer)
+    index.comparer =
+        std::make_unique<TIndexKeyComparer>(index.header, table_.Fields(), table_.Geometry());
+  return *index.comparer;
+}
+
+int32_t TOrvelIndexList::IndexNo(std::string_view name) const {
+  const std::string upper = AnsiUpperCase(name);
+  for (size_t i = 0; i < indexes_.size(); ++i)
+    if (indexes_[i]->upper_name == upper) return static_cast<int32_t>(i);
+  return -1;
+}
+
+bool TOrvelIndexList::IndexExists(std::string_view name) const {
+  return IndexNo(name) >= 0;
+}
+
+TAbstractFile& TOrvelIndexList::IndexFile(const char* operation) const {
+  TAbstractFile* file = table_.File(tfkIndex);
+  if (file == nullptr)
+    Fail(fmt::format("Error in TOrvelDataManager.{} - index file is not opened.", operation));
+  return *file;
+}
+
+bool TOrvelIndexList::Reporting(bool report_progress) const {
+  return report_progress && !progress_suppressed_ && progress_;
+}
+
+void TOrvelIndexList::Notify(int percent_done, bool start, bool finish) const {
+  if (progress_) progress_(percent_done, start, finish);
+}
+
+bool TOrvelIndexList::NameFits(const std::string& name) const {
+  const size_t capacity =
+      IsLongLayout(table_.Header().Version) ? kLongNameCapacity : kShortNameCapacity;
+  return name.size() <= capacity;
+}
+
+void TOrvelIndexList::AddIndex(const std::string& name, const std::string& fields, bool do_not_save,
+                               const std::string& ci_fields, const std::string& desc_fields,
+                               uint8_t options) {
+  const std::vector<std::string> names = SplitNames(fields);
+  const std::vector<std::string> ci_names = UpperNames(SplitNames(ci_fields));
+  const std::vector<std::string> desc_names = UpperNames(SplitNames(desc_fields));
+  std::vector<bool> case_insensitive, descending;
+  for (const std::string& field : names) {
+    descending.push_back((options & kIxDescending) != 0 || Listed(desc_names, field));
+    case_insensitive.push_back((options & kIxCaseInsensitive) != 0 || Listed(ci_names, field));
+  }
+  for (const std::string& field : names)
+    if (table_.InternalGetFieldNo(field, false) == kFieldNotFound)
+      throw EOrvException::Fmt(kCannotAddIndexField, {}, field);
+  InternalAddIndex(name, names, (options & kIxDescending) != 0, (options & kIxCaseInsensitive) != 0,
+                   options, case_insensitive, descending);
+  if (!do_not_save) SaveIndexFile();
+}
+
+void TOrvelIndexList::InternalAddIndex(const std::string& name,
+                                       const std::vector<std::string>& field_names,
+                                       bool descending_all, bool case_insensitive_all,
+                                       uint8_t options, const std::vector<bool>& case_insensitive,
+                                       const std::vector<bool>& descending) {
+  constexpr const char* kWhere = "Error in TOrvelDataManager.InternalAddIndex - ";
+  if (name.empty()) Fail(fmt::format("{}name is empty.", kWhere));
+  if (!NameFits(name)) Fail(fmt::format("{}name length > .{}", kWhere, 253));
+  if (field_names.empty()) Fail(fmt::format("{}empty field name list", kWhere));
+  if (descending.empty()) Fail(fmt::format("{}empty sort orders list", kWhere));
+  if (descending.size() != field_names.size() || case_insensitive.size() != field_names.size())
+    Fail(fmt::format("{}sort orders list does not match the field name list", kWhere));
+  // More fields than the index file admits would make the whole .idx unreadable at the next
+  // open.
+  const int64_t fields_plus_one = int64_t(table_.Fields().size()) + 1;
+  if (int64_t(field_names.size()) > 10 * fields_plus_one * fields_plus_one)
+    Fail(fmt::format("{}too many fields in index \"{}\"", kWhere, name));
+  if (IndexExists(name)) Fail(fmt::format("{}index \"{}\" already exists!", kWhere, name));
+
+  std::vector<int32_t> field_numbers;
+  for (const std::string& field : field_names)
+    field_numbers.push_back(table_.InternalGetFieldNo(field, true));
+  auto index = std::make_unique<TIndex>();
+  IndexHeaderType& header = index->header;
+  header = IndexHeaderType(name, field_numbers);
+  header.Options = options;
+  header.DescendingAll = descending_all;
+  header.CaseInsensitiveAll = case_insensitive_all;
+  for (size_t j = 0; j < field_numbers.size(); ++j) {
+    const int32_t field_no = field_numbers[j];
+    if (field_no == kIdentifierFieldNo) continue;
+    const TFieldType type = table_.GetFieldType(field_no);
+    if (!IsIndexableFieldType(type)) Fail(fmt::format("{}unsupported field type!", kWhere));
+    const auto jj = static_cast<int32_t>(j);
+    header.SetAscending(jj, !descending[j]);
+    header.SetCaseInsensitive(jj,
+                              case_insensitive[j] && (type == ftString || type == ftWideString));
+  }
+  index->upper_name = AnsiUpperCase(name);
+  indexes_.push_back(std::move(index));
+  try {
+    BuildIndex(Count() - 1, true);
+  } catch (...) {
+    // An index that could not be sorted is not left behind half made.
+    indexes_.pop_back();
+    throw;
+  }
+}
+
+int32_t TOrvelIndexList::DeleteIndex(const std::string& name, bool do_not_save) {
+  if (!table_open_) Fail("Error in TOrvelDataManager.DeleteIndex - table is not opened.");
+  if (name.empty()) Fail("Error in TOrvelDataManager.DeleteIndex - name is empty.");
+  const int32_t index_no = IndexNo(name);
+  if (index_no < 0)
+    Fail(fmt::format("Error in TOrvelDataManager.DeleteIndex - index \"{}\" doesn't exist!", name));
+  if (Count() == 1) Fail("TOrvelDataManager.DeleteIndex - last index deleted!");
+  indexes_.erase(indexes_.begin() + index_no);
+  if (!do_not_save) SaveIndexFile();
+  return index_no;
+}
+
+std::string TOrvelIndexList::AddTemporaryIndex(const std::string& fields,
+                                               const std::string& ci_fields,
+                                               const std::string& desc_fields) {
+  std::string name;
+  do {
+    name = kTemporaryPrefix + std::to_string(Random(kTemporaryRange));
+  } while (IndexExists(name));
+  AddIndex(name, fields, true, ci_fields, desc_fields, 0);
+  return name;
+}
+
+void TOrvelIndexList::AddAutoIndex(const std::string& name, int32_t field_no, uint8_t options) {
+  // A name the .idx cannot hold, or one a field name already took ("@" + "@A" is "@@A"), gets
+  // no automatic index rather than keeping the table from opening.
+  if (!NameFits(name) || IndexExists(name)) return;
+  const std::string field =
+      field_no == kIdentifierFieldNo ? table_.Header().IdFieldName : table_.Fields()[field_no].Name;
+  const bool ci = (options & kIxCaseInsensitive) != 0;
+  InternalAddIndex(name, {field}, false, ci, options, {ci}, {false});
+}
+
+void TOrvelIndexList::CreateAutoIndexes(bool all_fields) {
+  table_open_ = true;
+  AddAutoIndex("@" + table_.Header().IdFieldName, kIdentifierFieldNo, kIxUnique);
+  if (!all_fields) return;
+  const std::vector<FieldHeaderType>& fields = table_.Fields();
+  for (size_t f = 0; f < fields.size(); ++f) {
+    const TFieldType type = fields[f].Type;
+    if (IsBlobFieldType(type) || type == ftBytes) continue;
+    const auto field_no = static_cast<int32_t>(f);
+    if (type == ftString || type == ftWideString)
+      AddAutoIndex("@@" + fields[f].Name, field_no, kIxCaseInsensitive);
+    AddAutoIndex("@" + fields[f].Name, field_no, 0);
+  }
+}
+
+void TOrvelIndexList::BuildIndex(int32_t index_no, bool report_progress) {
+  TIndex& index = At(index_no, "BuildIndex");
+  if (index.valid) return;
+  const int32_t count = records_.RecordCount();
+  index.valid = true;
+  try {
+    index.array.SetCount(count);
+    if (count <= 0) return;
+    std::iota(index.array.data(), index.array.data() + count, 0);
+    const bool reporting = Reporting(report_progress);
+    if (reporting) Notify(0, true, false);
+    ++sort_count_;
+    const TSortProgress progress = [this](int percent) { Notify(percent, false, false); };
+    SortIndexArray(records_, Comparer(index_no), index.array, reporting ? &progress : nullptr);
+    if (reporting) Notify(100, false, true);
+  } catch (...) {
+    index.valid = false;
+    throw;
+  }
+}
+
+void TOrvelIndexList::BuildAllIndexes() {
+  for (int32_t i = 0; i < Count(); ++i)
+    if (!indexes_[static_cast<size_t>(i)]->valid) BuildIndex(i, false);
+}
+
+void TOrvelIndexList::RebuildAllIndexes() {
+  TScopedFlag quiet(progress_suppressed_, true);
+  for (auto& index : indexes_) index->valid = false;
+  for (int32_t i = 0; i < Count(); ++i) BuildIndex(i, true);
+}
+
+void TOrvelIndexList::InvalidateAll() {
+  for (auto& index : indexes_) {
+    index->valid = false;
+    // The fields may have changed under it.
+    index->comparer.reset();
+  }
+}
+
+void TOrvelIndexList::Clear() {
+  indexes_.clear();
+  table_open_ = false;
+  have_last_change_ = false;
+  burst_changes_ = 0;
+}
+
+int32_t TOrvelIndexList::FindInsertPosition(int32_t index_no, const uint8_t* image, int32_t n) {
+  TIndex& index = At(index_no, "FindInsertPosition");
+  const TIndexKeyComparer& comparer = Comparer(index_no);
+  n = std::clamp(n, 0, index.array.Count());
+  if (n == 0) return 0;
+  const int32_t* a = index.array.data();
+  auto compare_at = [&](int32_t p) { return comparer.Compare(image, records_.GetRecordPtr(a[p])); };
+  int32_t p = n / 2, step = n / 2;
+  int c;
+  for (;;) {
+    step = std::max(step / 2, 1);
+    c = compare_at(p);
+    if (c == 0) return p;
+    if (step == 1) break;
+    p = c < 0 ? std::max(p - step, 0) : std::min(p + step, n - 1);
+  }
+  if (c < 0) {
+    for (; p > 0; --p) {
+      const int below = compare_at(p - 1);
+      if (below > 0) return p;
+      if (below == 0) return p - 1;
+    }
+    return 0;
+  }
+  for (; p < n - 1; ++p)
+    if (compare_at(p + 1) <= 0) return p + 1;
+  return n;
+}
+
+int32_t TOrvelIndexList::FindRecordPosition(int32_t index_no, int32_t record_no, int32_t count) {
+  TIndex& index = At(index_no, "FindRecordPosition");
+  if (!index.valid) BuildIndex(index_no, false);
+  if (record_no < 0 || record_no >= records_.RecordCount()) return -1;
+  const int32_t n = std::min(count < 0 ? records_.RecordCount() : count, index.array.Count());
+  int32_t p;
+  {
+    TPageLock lock(records_, record_no);
+    p = FindInsertPosition(index_no, records_.GetRecordPtr(record_no), n);
+    lock.Unlock();
+  }
+  const int32_t* a = index.array.data();
+  if (p < n && a[p] == record_no) return p;
+  for (int32_t d = 1; p - d >= 0 || p + d < n; ++d) {
+    if (p - d >= 0 && a[p - d] == record_no) return p - d;
+    if (p + d < n && a[p + d] == record_no) return p + d;
+  }
+  return -1;
+}
+
+bool TOrvelIndexList::ShouldMaintainAllIndexes() {
+  const uint32_t now = tick_();
+  bool maintain = true;
+  if (records_.RecordCount() <= kSmallTableRecords) {
+    if (have_last_change_ && now - last_change_tick_ < kChangeWindowMs) {
+      ++burst_changes_;
+      maintain = burst_changes_ <= kChangeLimit;
+    } else {
+      burst_changes_ = 0;
+    }
+  }
+  have_last_change_ = true;
+  last_change_tick_ = now;
+  return maintain;
+}
+
+void TOrvelIndexList::PrepareForChange() {
+  if (records_.RecordCount() > kSmallTableRecords) BuildAllIndexes();
+}
+
+int32_t TOrvelIndexList::RecordAppended(int32_t record_no, int32_t current_index) {
+  const bool maintain_all = ShouldMaintainAllIndexes();
+  int32_t position = -1;
+  TPageLock lock(records_, record_no);
+  const uint8_t* image = records_.GetRecordPtr(record_no);
+  for (int32_t i = 0; i < Count(); ++i) {
+    TIndex& index = *indexes_[static_cast<size_t>(i)];
+    // An array that does not hold every other record cannot take the new one in order.
+    if (index.valid && (i == current_index || maintain_all) && index.array.Count() == record_no) {
+      const int32_t at = FindInsertPosition(i, image, record_no);
+      index.array.Insert(at, record_no);
+      if (i == current_index) position = at;
+    } else {
+      index.valid = false;
+    }
+  }
+  lock.Unlock();
+  return position;
+}
+
+int32_t TOrvelIndexList::RecordUpdating(int32_t record_no, const uint8_t* old_image,
+                                        const uint8_t* new_image, int32_t current_index) {
+  const bool maintain_all = ShouldMaintainAllIndexes();
+  const int32_t count = records_.RecordCount();
+  int32_t position = -1;
+  for (int32_t i = 0; i < Count(); ++i) {
+    TIndex& index = *indexes_[static_cast<size_t>(i)];
+    if (!index.valid || (i != current_index && !maintain_all) || index.array.Count() != count) {
+      index.valid = false;
+      continue;
+    }
+    if (Comparer(i).Compare(old_image, new_image) == 0) {
+      if (i == current_index) position = FindRecordPosition(i, record_no);
+      continue;
+    }
+    const int32_t old_at = FindRecordPosition(i, record_no);
+    if (old_at < 0) {
+      // The array lost the record: sort it again when next needed.
+      index.valid = false;
+      continue;
+    }
+    const int32_t new_at = FindInsertPosition(i, new_image, count);
+    if (new_at != old_at && new_at != old_at + 1)
+      index.array.Move(old_at, new_at > old_at ? new_at - 1 : new_at);
+    if (i == current_index) position = new_at;
+  }
+  return position;
+}
+
+int32_t TOrvelIndexList::RecordDeleting(int32_t record_no, int32_t current_index) {
+  const bool maintain_all = ShouldMaintainAllIndexes();
+  const int32_t count = records_.RecordCount();
+  const int32_t last = count - 1;
+  struct TChange {
+    int32_t index_no, removed_at, moved_at;
+  };
+  std::vector<TChange> changes;
+  // Every position is found before any array changes, so a failure leaves them all as they
+  // were.
+  for (int32_t i = 0; i < Count(); ++i) {
+    TIndex& index = *indexes_[static_cast<size_t>(i)];
+    if (!index.valid || (i != current_index && !maintain_all) || index.array.Count() != count) {
+      index.valid = false;
+      continue;
+    }
+    const int32_t removed_at = FindRecordPosition(i, record_no, count);
+    if (removed_at < 0) {
+      // A record that exists but is missing from the array means the array is damaged.
+      if (record_no >= 0 && record_no < count) index.valid = false;
+      Fail(fmt::format("TOrvelDataManager.mvDeleteRecord - invalid record Number, recPos = {}",
+                       record_no));
+    }
+    int32_t moved_at = -1;
+    if (record_no < last) {
+      moved_at = FindRecordPosition(i, last, count);
+      if (moved_at < 0) {
+        index.valid = false;
+        Fail(fmt::format("TOrvelDataManager.mvDeleteRecord - invalid record Number, last = {}",
+                         last));
+      }
+    }
+    changes.push_back({i, removed_at, moved_at});
+  }
+  int32_t position = record_no < last ? -1 : 0;
+  for (const TChange& change : changes) {
+    TmvIntArray& array = indexes_[static_cast<size_t>(change.index_no)]->array;
+    if (change.moved_at >= 0) array[change.moved_at] = record_no;
+    array.Delete(change.removed_at);
+    if (change.index_no == current_index && change.moved_at >= 0)
+      position = change.moved_at > change.removed_at ? change.moved_at - 1 : change.moved_at;
+  }
+  return position;
+}
+
+void TOrvelIndexList::LoadIndexFile(bool read_only) {
+  indexes_.clear();
+  table_open_ = true;
+  const TableHeaderType& table = table_.Header();
+  const int32_t count = records_.RecordCount();
+  TIndexFileContents contents =
+      ReadIndexFile(IndexFile("LoadIndexFile"), table.Version,
+                    static_cast<int32_t>(table_.Fields().size()), count, table.ChangeCounter);
+  int32_t automatic = 0;
+  for (const IndexHeaderType& header : contents.Indexes)
+    if (header.IsAutomatic()) ++automatic;
+  bool usable = contents.AllHeadersRead;
+  for (size_t i = 0; usable && i < contents.Indexes.size(); ++i) {
+    auto index = std::make_unique<TIndex>();
+    index->header = std::move(contents.Indexes[i]);
+    index->upper_name = AnsiUpperCase(index->header.Name);
+    // Names must be usable to find and drop the index again.
+    if (index->header.Name.empty() || IndexExists(index->header.Name)) {
+      usable = false;
+      break;
+    }
+    try {
+      index->comparer =
+          std::make_unique<TIndexKeyComparer>(index->header, table_.Fields(), table_.Geometry());
+    } catch (const Exception&) {
+      usable = false;
+      break;
+    }
+    index->valid = true;
+    if (contents.ArraysRead)
+      index->array.Assign(count > 0 ? std::move(contents.Arrays[i]) : std::vector<int32_t>());
+    else
+      index->array.SetCount(count);
+    indexes_.push_back(std::move(index));
+  }
+  if (usable) {
+    if (!contents.ArraysRead) RebuildAllIndexes();
+    return;
+  }
+  indexes_.clear();
+  // Each automatic index is sorted as it is added, quietly, as a rebuild would.
+  {
+    TScopedFlag quiet(progress_suppressed_, true);
+    CreateAutoIndexes(automatic > 1);
+  }
+  if (!read_only) SaveIndexFile();
+}
+
+void TOrvelIndexList::SaveIndexFile() {
+  TAbstractFile& file = IndexFile("SaveIndexFile");
+  const int32_t count = records_.RecordCount();
+  std::vector<IndexHeaderType> headers;
+  headers.reserve(indexes_.size());
+  for (int32_t i = 0; i < Count(); ++i) {
+    const TIndex& index = *indexes_[static_cast<size_t>(i)];
+    if (count > 0 && !index.header.IsTemporary()) BuildIndex(i, false);
+    headers.push_back(index.header);
+  }
+  WriteIndexFile(file, table_.Header().ChangeCounter, table_.Header().Version, headers, count,
+                 [this](size_t i) { return indexes_[i]->array.Items(); });
+}
+
+void TOrvelIndexList::CheckIndexFile() {
+  if (ReadIndexFileChangeCounter(IndexFile("CheckIndexFile")) != table_.Header().ChangeCounter)
+    SaveIndexFile();
+}
+
+}  // namespace orv
