@@ -1,0 +1,1 @@
+orv_fuzz_target(search_parser search_parser_fuzz.cpp DEPS orv_storage)
