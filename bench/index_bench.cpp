@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/table_bench_support.h"
 #include "engine/components/engine_globals.h"
 #include "engine/components/orvel_data_manager.h"
 #include "engine/components/orvel_database_manager.h"
@@ -30,37 +31,13 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr int32_t kRows = 100000;
-
-struct Folder {
-  Folder() {
-    path = fs::temp_directory_path().string() + "/orv-index-bench-XXXXXX";
-    if (mkdtemp(path.data()) == nullptr) std::abort();
-  }
-  ~Folder() { fs::remove_all(path); }
-  std::string path;
-};
-
-const std::string& Dir() {
-  static Folder folder;
-  return folder.path;
-}
-
-orv::TOrvelDatabaseManager* g_database = nullptr;
+using namespace orv::bench;
 
 // Row i's name: a multiplicative shuffle of 0 .. kRows - 1, so the names come in no order.
 std::string NameOf(int32_t i) {
   char name[32];
   std::snprintf(name, sizeof name, "Model %d", static_cast<int>((i * 48271LL) % kRows));
   return name;
-}
-
-std::unique_ptr<orv::TOrvelDataManager> OpenOurs(const std::string& table) {
-  auto manager = std::make_unique<orv::TOrvelDataManager>(table, g_database);
-  if (manager->LoadTable() != orv::kLoadTableOpened) std::abort();
-  return manager;
 }
 
 void MakeOurTemplate() {
@@ -70,7 +47,7 @@ void MakeOurTemplate() {
   fields.Add("N", orv::ftInteger);
   fields.Add("K", orv::ftInteger);
   orv::TIndexDefs indexes(nullptr);
-  orv::TOrvelDataManager("Template", g_database).CreateTable(fields, indexes, 1000, false);
+  orv::TOrvelDataManager("Template", &Database()).CreateTable(fields, indexes, 1000, false);
   auto manager = OpenOurs("Template");
   const orv::TRecordGeometry& g = manager->Table().Geometry();
   std::vector<uint8_t> image(static_cast<size_t>(g.RecordSize), 0);
@@ -89,12 +66,6 @@ void MakeOurTemplate() {
 void EnsureOurTemplate() {
   static bool made = (MakeOurTemplate(), true);
   (void)made;
-}
-
-void CopyTable(const std::string& from, const std::string& to) {
-  for (const char* ext : {".dat", ".idx"})
-    fs::copy_file(Dir() + "/" + from + ext, Dir() + "/" + to + ext,
-                  fs::copy_options::overwrite_existing);
 }
 
 // Adds the index on a fresh copy of the template, timing the build and the durable save.
@@ -148,20 +119,6 @@ void BM_OrvOpenClean(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRows);
 }
 
-sqlite3* OpenSqlite(const std::string& file) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open((Dir() + "/" + file).c_str(), &db) != SQLITE_OK) std::abort();
-  return db;
-}
-
-void Exec(sqlite3* db, const char* sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::fprintf(stderr, "%s\n", error);
-    std::abort();
-  }
-}
-
 void MakeSqliteTemplate() {
   sqlite3* db = OpenSqlite("template.db");
   Exec(db, "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, n INTEGER, k INTEGER)");
@@ -203,39 +160,8 @@ BENCHMARK(BM_OrvBuildSorted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OrvBuildEqual)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OrvOpenClean)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
-      if (!run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-  }
-
-  void PrintRatio() const {
-    auto ours = times_.find("BM_OrvBuildName"), theirs = times_.find("BM_SqliteBuildName");
-    if (ours == times_.end() || theirs == times_.end() || theirs->second <= 0) return;
-    std::printf(
-        "\nString index over %d rows, our time relative to SQLite's CREATE INDEX:\n"
-        "  %8.1f ms vs %8.1f ms: %6.1f%%\n",
-        kRows, ours->second, theirs->second, 100 * ours->second / theirs->second);
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  orv::TOrvelEngineScope engine;
-  auto database = std::make_unique<orv::TOrvelDatabaseManager>(Dir(), orv::kStoreModeDisk,
-                                                               orv::dfmNormal, false, false, 0);
-  g_database = database.get();
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatio();
-  benchmark::Shutdown();
-  g_database = nullptr;
-  return 0;
+  return orv::bench::RunTableBenchmarks(argc, argv, {"BuildName"});
 }

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/table_bench_support.h"
 #include "engine/components/engine_globals.h"
 #include "engine/components/orvel_data_manager.h"
 #include "engine/components/orvel_database_manager.h"
@@ -29,30 +30,7 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr int32_t kRows = 100000;
-
-struct Folder {
-  Folder() {
-    path = fs::temp_directory_path().string() + "/orv-records-bench-XXXXXX";
-    if (mkdtemp(path.data()) == nullptr) std::abort();
-  }
-  ~Folder() { fs::remove_all(path); }
-  std::string path;
-};
-
-const std::string& Dir() {
-  static Folder folder;
-  return folder.path;
-}
-
-// Our engine's database manager for the folder; main makes it once the engine is up.
-orv::TOrvelDatabaseManager* g_database = nullptr;
-
-orv::TOrvelDatabaseManager& Database() {
-  return *g_database;
-}
+using namespace orv::bench;
 
 void CreateOurs(const std::string& table) {
   orv::TFieldDefs fields(nullptr);
@@ -62,12 +40,6 @@ void CreateOurs(const std::string& table) {
   fields.Add("X", orv::ftFloat);
   orv::TIndexDefs indexes(nullptr);
   orv::TOrvelDataManager(table, &Database()).CreateTable(fields, indexes, 1000, false);
-}
-
-std::unique_ptr<orv::TOrvelDataManager> OpenOurs(const std::string& table) {
-  auto manager = std::make_unique<orv::TOrvelDataManager>(table, &Database());
-  if (manager->LoadTable() != orv::kLoadTableOpened) std::abort();
-  return manager;
 }
 
 struct Layout {
@@ -96,12 +68,6 @@ void FillOurs(orv::TOrvelDataManager& manager) {
   }
 }
 
-void CopyTable(const std::string& from, const std::string& to) {
-  for (const char* ext : {".dat", ".idx"})
-    fs::copy_file(Dir() + "/" + from + ext, Dir() + "/" + to + ext,
-                  fs::copy_options::overwrite_existing);
-}
-
 // The filled table every reading and changing run starts from.
 void EnsureOurTemplate() {
   static bool made = [] {
@@ -112,20 +78,6 @@ void EnsureOurTemplate() {
     return true;
   }();
   (void)made;
-}
-
-sqlite3* OpenSqlite(const std::string& file) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open((Dir() + "/" + file).c_str(), &db) != SQLITE_OK) std::abort();
-  return db;
-}
-
-void Exec(sqlite3* db, const char* sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::fprintf(stderr, "%s\n", error);
-    std::abort();
-  }
 }
 
 void FillSqlite(sqlite3* db) {
@@ -287,45 +239,9 @@ BENCHMARK(BM_OrvDeleteHalf)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteDeleteHalf)->Unit(benchmark::kMillisecond);
 
 // Keeps the time per iteration of every run for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs)
-      if (!run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-  }
-
-  void PrintRatios() const {
-    std::printf("\nOur time relative to SQLite's (%d rows):\n", kRows);
-    for (const char* op : {"Append", "ReadAll", "UpdateAll", "DeleteHalf"}) {
-      const double ours = Time(std::string("BM_Orv") + op);
-      const double theirs = Time(std::string("BM_Sqlite") + op);
-      if (ours > 0 && theirs > 0)
-        std::printf("  %-10s %8.1f ms vs %8.1f ms: %6.1f%%\n", op, ours, theirs,
-                    100 * ours / theirs);
-    }
-  }
-
- private:
-  double Time(const std::string& name) const {
-    auto it = times_.find(name);
-    return it == times_.end() ? 0 : it->second;
-  }
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  orv::TOrvelEngineScope engine;
-  auto database = std::make_unique<orv::TOrvelDatabaseManager>(Dir(), orv::kStoreModeDisk,
-                                                               orv::dfmNormal, false, false, 0);
-  g_database = database.get();
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  g_database = nullptr;
-  return 0;
+  return orv::bench::RunTableBenchmarks(argc, argv,
+                                        {"Append", "ReadAll", "UpdateAll", "DeleteHalf"});
 }
