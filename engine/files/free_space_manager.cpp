@@ -116,14 +116,17 @@ void TFreeSpaceManager::LoadGAM() {
     gam_pages_.push_back(static_cast<int32_t>(page_no));
   }
   dirty_gam_.assign(gam_pages_.size(), false);
+  dirty_sgam_.assign(gam_pages_.size(), false);
 }
 
 // Extents added later start from the tail bits, which nothing may own.
 void TFreeSpaceManager::NormalizeTail() {
   const int64_t pages = int64_t(extent_count_) * geometry_.ExtentPageCount;
   for (int64_t i = pages; i < int64_t(pfs_.size()) * 8; ++i) AssignBit(pfs_, i, true);
+  stale_sgam_.assign(gam_pages_.size(), false);
   for (int64_t e = extent_count_; e < int64_t(gam_.size()) * 8; ++e) {
     AssignBit(gam_, e, true);
+    if (BitOf(sgam_, e)) stale_sgam_[static_cast<size_t>(e / geometry_.ExtentsPerGAM)] = true;
     AssignBit(sgam_, e, false);
   }
 }
@@ -157,7 +160,8 @@ void TFreeSpaceManager::SetBit(Map map, int64_t bit, bool value) {
     dirty_pfs_[static_cast<size_t>(bit / geometry_.PagesPerPFS())] = true;
     return;
   }
-  dirty_gam_[static_cast<size_t>(bit / geometry_.ExtentsPerGAM)] = true;
+  (map == kGAM ? dirty_gam_ : dirty_sgam_)[static_cast<size_t>(bit / geometry_.ExtentsPerGAM)] =
+      true;
   if (bit < extent_count_) (map == kGAM ? free_extents_ : shared_extents_) += value ? 1 : -1;
 }
 
@@ -221,6 +225,8 @@ bool TFreeSpaceManager::AddExtents(int32_t pages_wanted, bool uniform, int32_t& 
         sgam_.resize(sgam_.size() + static_cast<size_t>(geometry_.BytesPerGAM), 0x00);
         gam_pages_.push_back(static_cast<int32_t>(first + kFirstDataPageNo + 1));
         dirty_gam_.push_back(true);
+        dirty_sgam_.push_back(true);
+        stale_sgam_.push_back(false);
         // With fewer than three pages per extent these lie in the next extents, which are
         // settled from their PFS bits when they are added.
         SetPFS(first + 1, false);
@@ -243,6 +249,12 @@ bool TFreeSpaceManager::AddExtents(int32_t pages_wanted, bool uniform, int32_t& 
   return true;
 }
 
+void TFreeSpaceManager::ClearDirty() {
+  dirty_pfs_.assign(pfs_pages_.size(), false);
+  dirty_gam_.assign(gam_pages_.size(), false);
+  dirty_sgam_.assign(gam_pages_.size(), false);
+}
+
 void TFreeSpaceManager::Rollback() {
   for (auto it = undo_->changes.rbegin(); it != undo_->changes.rend(); ++it)
     AssignBit(it->map == kPFS ? pfs_ : it->map == kGAM ? gam_ : sgam_, it->bit, it->old_value);
@@ -253,6 +265,8 @@ void TFreeSpaceManager::Rollback() {
   gam_pages_.resize(undo_->gam_pages);
   dirty_pfs_.resize(undo_->pfs_pages);
   dirty_gam_.resize(undo_->gam_pages);
+  dirty_sgam_.resize(undo_->gam_pages);
+  stale_sgam_.resize(undo_->gam_pages);
   extent_count_ = undo_->extent_count;
   header_.PFSPageCount = undo_->header_pfs_pages;
   header_.GAMPageCount = undo_->header_gam_pages;
@@ -272,8 +286,7 @@ bool TFreeSpaceManager::GetPages(int32_t count, int32_t near_page_no, std::vecto
             header_.PFSPageCount,
             header_.GAMPageCount};
   undo_ = &undo;
-  dirty_pfs_.assign(pfs_pages_.size(), false);
-  dirty_gam_.assign(gam_pages_.size(), false);
+  ClearDirty();
   auto fail = [&] {
     Rollback();
     undo_ = nullptr;
@@ -321,8 +334,7 @@ bool TFreeSpaceManager::GetPages(int32_t count, int32_t near_page_no, std::vecto
 }
 
 void TFreeSpaceManager::FreePages(std::span<const int32_t> pages) {
-  dirty_pfs_.assign(pfs_pages_.size(), false);
-  dirty_gam_.assign(gam_pages_.size(), false);
+  ClearDirty();
   const int64_t extent_pages = int64_t(extent_count_) * geometry_.ExtentPageCount;
   std::set<int32_t> extents;
   for (int32_t page_no : pages) {
@@ -346,16 +358,18 @@ void TFreeSpaceManager::WriteBitmapPage(uint8_t type, int64_t page_no, const uin
 }
 
 void TFreeSpaceManager::SaveGAM() {
-  if (dirty_gam_.size() != gam_pages_.size())
+  if (dirty_gam_.size() != gam_pages_.size() || dirty_sgam_.size() != gam_pages_.size() ||
+      stale_sgam_.size() != gam_pages_.size())
     throw Exception("TFreeSpaceManager.SaveGAM - pages.ItemCount <> GAMPageMap.ItemCount!");
   const int32_t bytes = geometry_.BytesPerGAM;
   for (size_t i = 0; i < gam_pages_.size(); ++i) {
-    if (!dirty_gam_[i]) continue;
-    WriteBitmapPage(kPageTypeGAM, gam_pages_[i], gam_.data() + i * bytes, bytes,
-                    "SaveGAM - can not save page");
-    WriteBitmapPage(kPageTypeSGAM, int64_t(gam_pages_[i]) + 1, sgam_.data() + i * bytes, bytes,
-                    "SaveGAM - can not save SGAM page");
-    dirty_gam_[i] = false;
+    if (dirty_gam_[i])
+      WriteBitmapPage(kPageTypeGAM, gam_pages_[i], gam_.data() + i * bytes, bytes,
+                      "SaveGAM - can not save page");
+    if (dirty_sgam_[i] || (dirty_gam_[i] && stale_sgam_[i]))
+      WriteBitmapPage(kPageTypeSGAM, int64_t(gam_pages_[i]) + 1, sgam_.data() + i * bytes, bytes,
+                      "SaveGAM - can not save SGAM page");
+    dirty_gam_[i] = dirty_sgam_[i] = stale_sgam_[i] = false;
   }
 }
 

@@ -59,7 +59,8 @@ inline bool BitOf(const std::vector<uint8_t>& bits, int64_t i) {
 }
 
 // Hands out and takes back the pages of a container. The three bitmaps live in memory; every
-// call writes the bitmap pages it changed before it returns, GAM/SGAM pages first, then PFS.
+// call writes the bitmap pages it changed (and only those) before it returns, GAM/SGAM pages
+// first, then PFS.
 // Callers write nothing that refers to a page before GetPages has returned it, and stop
 // referring to pages before FreePages, so the bitmaps on disk never call an owned page free.
 class TFreeSpaceManager {
@@ -113,6 +114,7 @@ class TFreeSpaceManager {
   // Grows the bitmaps (not the file) by extents holding at least pages_wanted free pages.
   bool AddExtents(int32_t pages_wanted, bool uniform, int32_t& added);
   void Rollback();
+  void ClearDirty();
   // Raises "TFreeSpaceManager." + failure + ", pageNo = " + page_no when the write fails.
   void WriteBitmapPage(uint8_t type, int64_t page_no, const uint8_t* bits, int32_t bytes,
                        const char* failure);
@@ -124,7 +126,10 @@ class TFreeSpaceManager {
   TBitmapGeometry geometry_;
   std::vector<uint8_t> pfs_, gam_, sgam_;
   std::vector<int32_t> pfs_pages_, gam_pages_;
-  std::vector<bool> dirty_pfs_, dirty_gam_;
+  std::vector<bool> dirty_pfs_, dirty_gam_, dirty_sgam_;
+  // SGAM pages whose stored bits past the last extent were not zero: written with their GAM
+  // page next time, before an extent added there could be read with a stray SGAM bit.
+  std::vector<bool> stale_sgam_;
   int32_t extent_count_ = 0;
   int32_t free_extents_ = 0;
   int32_t shared_extents_ = 0;

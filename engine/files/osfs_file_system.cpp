@@ -24,6 +24,22 @@ std::string DoubleQuoted(const std::string& text) {
   return quoted + "\"";
 }
 
+// The bytes of the k-th page of a transfer of count bytes from position: where they start in
+// the page and in the caller's buffer, and how many there are.
+struct TPageSpan {
+  int64_t Offset;
+  int64_t At;
+  int64_t Length;
+  bool Whole(int32_t payload_size) const { return Length == payload_size; }
+};
+
+TPageSpan SpanOf(size_t k, int64_t position, int64_t count, int32_t payload_size) {
+  const int64_t first_offset = position % payload_size;
+  const int64_t offset = k == 0 ? first_offset : 0;
+  const int64_t at = k == 0 ? 0 : int64_t(k) * payload_size - first_offset;
+  return {offset, at, std::min<int64_t>(payload_size - offset, count - at)};
+}
+
 std::span<const uint8_t, kPasswordRecordSize> PasswordAreaOf(const TDirItem& item) {
   return std::span<const uint8_t, kPasswordRecordSize>(item.PasswordArea.data(),
                                                        kPasswordRecordSize);
@@ -114,42 +130,55 @@ uint8_t TOSingleFileSystem::EncryptionOf(const TDirItem& item) const {
   return item.Encrypted ? kEncryptionContainerKey : page_file_->Header().EncryptionType;
 }
 
-bool TOSingleFileSystem::ReadDataPage(const TDirItem& item, const THandle& handle, int32_t page_no,
-                                      uint8_t* data) {
-  TPage page{{}, data};
-  if (!page_file_->ReadPage(page, page_no, payload_size_, KeyOf(item, handle))) {
-    last_error_ = page_file_->LastError();
-    return false;
-  }
+int TOSingleFileSystem::DataPageError(const TDirItem& item, const TPageHeader& header,
+                                      const uint8_t* data) const {
   // The page header is not covered by the checksum: a data page must say what this container
   // writes, or a damaged byte there would hand out ciphertext or unchecked bytes as data.
-  if (page.Header.PageType != kPageTypeFileData || page.Header.ChecksumType != 0) {
-    last_error_ = kPageErrorChecksum;
-    return false;
-  }
-  if (page.Header.EncryptionType != EncryptionOf(item)) {
-    // Gap-filling pages are written plain and all zero, even in an encrypted container.
-    const bool plain_zero_page =
-        page.Header.EncryptionType == kEncryptionNone &&
-        std::all_of(data, data + payload_size_, [](uint8_t b) { return b == 0; });
-    if (!plain_zero_page) {
-      last_error_ = kPageErrorDecryption;
-      return false;
+  if (header.PageType != kPageTypeFileData || header.ChecksumType != 0) return kPageErrorChecksum;
+  if (header.EncryptionType == EncryptionOf(item)) return 0;
+  // Gap-filling pages are written plain and all zero, even in an encrypted container.
+  const bool plain_zero_page =
+      header.EncryptionType == kEncryptionNone &&
+      std::all_of(data, data + payload_size_, [](uint8_t b) { return b == 0; });
+  return plain_zero_page ? 0 : kPageErrorDecryption;
+}
+
+int32_t TOSingleFileSystem::ReadDataPages(const TDirItem& item, const THandle& handle,
+                                          std::span<const int32_t> page_nos,
+                                          std::span<uint8_t* const> data) {
+  std::vector<TPageHeader> headers(page_nos.size());
+  const int32_t read = page_file_->ReadPages(page_nos, data, headers, KeyOf(item, handle));
+  for (int32_t k = 0; k < read; ++k) {
+    if (int error = DataPageError(item, headers[size_t(k)], data[size_t(k)])) {
+      last_error_ = error;
+      return k;
     }
   }
-  return true;
+  if (size_t(read) < page_nos.size()) last_error_ = page_file_->LastError();
+  return read;
+}
+
+int32_t TOSingleFileSystem::WriteDataPages(const TDirItem& item, const THandle& handle,
+                                           std::span<const int32_t> page_nos,
+                                           std::span<const uint8_t* const> data) {
+  TPageHeader header;
+  header.PageType = kPageTypeFileData;
+  header.EncryptionType = EncryptionOf(item);
+  header.ChecksumType = 0;
+  // The pages are enciphered in the page file's own buffer; the caller's bytes stay as they are.
+  const int32_t written = page_file_->WritePages(page_nos, data, header, KeyOf(item, handle));
+  if (size_t(written) < page_nos.size()) last_error_ = page_file_->LastError();
+  return written;
+}
+
+bool TOSingleFileSystem::ReadDataPage(const TDirItem& item, const THandle& handle, int32_t page_no,
+                                      uint8_t* data) {
+  return ReadDataPages(item, handle, std::span(&page_no, 1), std::span(&data, 1)) == 1;
 }
 
 bool TOSingleFileSystem::WriteDataPage(const TDirItem& item, const THandle& handle, int32_t page_no,
                                        const uint8_t* data) {
-  // WritePage enciphers a copy; the caller's bytes stay as they are.
-  TPage page{{}, const_cast<uint8_t*>(data)};
-  page.Header.PageType = kPageTypeFileData;
-  page.Header.EncryptionType = EncryptionOf(item);
-  page.Header.ChecksumType = 0;
-  if (page_file_->WritePage(page, page_no, KeyOf(item, handle), payload_size_)) return true;
-  last_error_ = page_file_->LastError();
-  return false;
+  return WriteDataPages(item, handle, std::span(&page_no, 1), std::span(&data, 1)) == 1;
 }
 
 bool TOSingleFileSystem::ZeroTail(const TDirItem& item, const THandle& handle) {
@@ -270,20 +299,29 @@ int64_t TOSingleFileSystem::FileRead(int32_t handle, void* buffer, int64_t count
   std::vector<int32_t> pages;
   page_maps_->GetRangePages(item, false, pages, wanted, h->Position);
   if (pages.empty()) throw Exception("TOSingleFileSystem.FileRead - no pages were found by UFM.");
+  // Whole pages go straight to the caller's buffer; a partial first or last page through a
+  // scratch buffer.
   auto* out = static_cast<uint8_t*>(buffer);
-  std::vector<uint8_t> scratch;
-  int64_t done = 0;
-  for (size_t k = 0; k < pages.size() && done < wanted; ++k) {
-    const int64_t offset = k == 0 ? h->Position % payload_size_ : 0;
-    const int64_t chunk = std::min<int64_t>(payload_size_ - offset, wanted - done);
-    if (chunk == payload_size_) {
-      if (!ReadDataPage(item, *h, pages[k], out + done)) break;
+  const int64_t from = h->Position;
+  std::vector<uint8_t*> targets(pages.size());
+  std::vector<uint8_t> head, tail;
+  for (size_t k = 0; k < pages.size(); ++k) {
+    const TPageSpan span = SpanOf(k, from, wanted, payload_size_);
+    if (span.Whole(payload_size_)) {
+      targets[k] = out + span.At;
     } else {
+      std::vector<uint8_t>& scratch = k == 0 ? head : tail;
       scratch.resize(static_cast<size_t>(payload_size_));
-      if (!ReadDataPage(item, *h, pages[k], scratch.data())) break;
-      std::memcpy(out + done, scratch.data() + offset, static_cast<size_t>(chunk));
+      targets[k] = scratch.data();
     }
-    done += chunk;
+  }
+  const int32_t read = ReadDataPages(item, *h, pages, targets);
+  int64_t done = 0;
+  for (size_t k = 0; k < size_t(read); ++k) {
+    const TPageSpan span = SpanOf(k, from, wanted, payload_size_);
+    if (!span.Whole(payload_size_))
+      std::memcpy(out + span.At, targets[k] + span.Offset, static_cast<size_t>(span.Length));
+    done = span.At + span.Length;
   }
   h->Position += done;
   return done;
@@ -314,24 +352,36 @@ int64_t TOSingleFileSystem::FileWrite(int32_t handle, const void* buffer, int64_
     Fail(page_maps_->LastError());
     return 0;
   }
+  // Whole pages are taken from the caller's buffer as they are; a partial first or last page is
+  // merged with what the page holds (or zeros) first. The pages then go out in runs: a run cut
+  // short by a crash tears only pages that Size does not reach yet, or pages being overwritten,
+  // as page-by-page writing would.
   const auto* in = static_cast<const uint8_t*>(buffer);
-  std::vector<uint8_t> scratch;
-  int64_t done = 0;
-  for (size_t k = 0; k < pages.size() && done < count; ++k) {
-    const int64_t index = position / payload_size_ + int64_t(k);
-    const int64_t offset = k == 0 ? position % payload_size_ : 0;
-    const int64_t chunk = std::min<int64_t>(payload_size_ - offset, count - done);
-    const uint8_t* page_bytes = in + done;
-    if (chunk < payload_size_) {
-      scratch.assign(static_cast<size_t>(payload_size_), 0);
-      if (index < first_new && !ReadDataPage(item, *h, pages[k], scratch.data())) break;
-      if (index == old_last && position > old_size)
-        std::fill(scratch.begin() + old_size % payload_size_, scratch.begin() + offset, 0);
-      std::memcpy(scratch.data() + offset, in + done, static_cast<size_t>(chunk));
-      page_bytes = scratch.data();
+  std::vector<const uint8_t*> sources(pages.size());
+  std::vector<uint8_t> head, tail;
+  size_t ready = 0;
+  for (; ready < pages.size(); ++ready) {
+    const size_t k = ready;
+    const TPageSpan span = SpanOf(k, position, count, payload_size_);
+    if (span.Whole(payload_size_)) {
+      sources[k] = in + span.At;
+      continue;
     }
-    if (!WriteDataPage(item, *h, pages[k], page_bytes)) break;
-    done += chunk;
+    const int64_t index = position / payload_size_ + int64_t(k);
+    std::vector<uint8_t>& scratch = k == 0 ? head : tail;
+    scratch.assign(static_cast<size_t>(payload_size_), 0);
+    if (index < first_new && !ReadDataPage(item, *h, pages[k], scratch.data())) break;
+    if (index == old_last && position > old_size)
+      std::fill(scratch.begin() + old_size % payload_size_, scratch.begin() + span.Offset, 0);
+    std::memcpy(scratch.data() + span.Offset, in + span.At, static_cast<size_t>(span.Length));
+    sources[k] = scratch.data();
+  }
+  const int32_t written =
+      WriteDataPages(item, *h, std::span(pages).first(ready), std::span(sources).first(ready));
+  int64_t done = 0;
+  if (written > 0) {
+    const TPageSpan last = SpanOf(size_t(written) - 1, position, count, payload_size_);
+    done = last.At + last.Length;
   }
   h->Position += done;
   // The data pages are on disk before the item's Size takes them in.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "engine/files/dir_manager.h"
@@ -109,9 +110,18 @@ class TOSingleFileSystem {
   // The key string and encryption type of a file's data pages.
   std::string KeyOf(const TDirItem& item, const THandle& handle) const;
   uint8_t EncryptionOf(const TDirItem& item) const;
+  // Whole data pages of the file, consecutive ones in one transfer; the count done from the
+  // first, with last_error_ set for the page that failed.
+  int32_t ReadDataPages(const TDirItem& item, const THandle& handle,
+                        std::span<const int32_t> page_nos, std::span<uint8_t* const> data);
+  int32_t WriteDataPages(const TDirItem& item, const THandle& handle,
+                         std::span<const int32_t> page_nos, std::span<const uint8_t* const> data);
   bool ReadDataPage(const TDirItem& item, const THandle& handle, int32_t page_no, uint8_t* data);
   bool WriteDataPage(const TDirItem& item, const THandle& handle, int32_t page_no,
                      const uint8_t* data);
+  // 0 when a page read as one of the file's data pages says what this container writes there,
+  // else the page error it stands for.
+  int DataPageError(const TDirItem& item, const TPageHeader& header, const uint8_t* data) const;
   // Zeroes the bytes past Size in the file's last page, which a shrink left as they were,
   // before the file grows over them.
   bool ZeroTail(const TDirItem& item, const THandle& handle);

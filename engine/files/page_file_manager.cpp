@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstring>
 #include <span>
 
@@ -99,69 +100,106 @@ bool TPageFileManager::Flush() {
   return file_->Flush();
 }
 
+namespace {
+
+// A run of pages moves at most this many bytes in one transfer (one page at least).
+constexpr int64_t kMaxRunBytes = int64_t(1) << 20;
+
+}  // namespace
+
+bool TPageFileManager::InFile(int32_t page_no) const {
+  return page_no >= kFirstDataPageNo && page_no < header_.PageCount;
+}
+
+int32_t TPageFileManager::RunLength(std::span<const int32_t> page_nos, size_t first) const {
+  if (!InFile(page_nos[first])) return 0;
+  const int64_t limit = std::max<int64_t>(1, kMaxRunBytes / header_.PageSize);
+  size_t end = first + 1;
+  // A page in the file is below PageCount, so its successor's number cannot overflow.
+  while (end < page_nos.size() && int64_t(end - first) < limit &&
+         page_nos[end] == page_nos[end - 1] + 1 && InFile(page_nos[end]))
+    ++end;
+  return static_cast<int32_t>(end - first);
+}
+
+uint8_t* TPageFileManager::TransferBuffer(int32_t pages) {
+  const size_t bytes = size_t(pages) * size_t(header_.PageSize);
+  if (transfer_.size() < bytes) transfer_.resize(bytes);
+  return transfer_.data();
+}
+
 int64_t TPageFileManager::ReadTransfer(int32_t page_no, int64_t count) {
-  if (page_no < kFirstDataPageNo || page_no >= header_.PageCount) return 0;
+  if (!InFile(page_no)) return 0;
   const int64_t offset = int64_t(page_no) * header_.PageSize;
   if (offset > file_->GetSize()) return 0;
   return file_->ReadAt(offset, transfer_.data(), count);
 }
 
 int64_t TPageFileManager::WriteTransfer(int32_t page_no, int64_t count) {
-  if (page_no < kFirstDataPageNo || page_no >= header_.PageCount) return 0;
+  if (!InFile(page_no)) return 0;
   return file_->WriteAt(int64_t(page_no) * header_.PageSize, transfer_.data(), count);
 }
 
-bool TPageFileManager::ReadPage(TPage& page, int32_t page_no, int32_t size, const std::string& key,
-                                bool raw) {
-  last_error_ = 0;
-  const std::string& page_key = key.empty() ? container_key_ : key;
-  if (size < 0) size = PayloadSize();
-  if (size > PayloadSize())
-    throw Exception("TPageFileManager.ReadPage - size is larger than the page payload.");
-  const bool header_only = size == 0 || page.Data == nullptr;
-  const int64_t wanted = kPageHeaderSize + (header_only ? 0 : size);
-  const int64_t got = ReadTransfer(page_no, wanted);
-  if (got < kPageHeaderSize) {
+bool TPageFileManager::EncodePage(TPageHeader& header, const uint8_t* payload, int32_t size,
+                                  const std::string& key, uint8_t* image) {
+  if (payload != nullptr && size > 0) {
+    uint8_t* stored = image + kPageHeaderSize;
+    std::memcpy(stored, payload, static_cast<size_t>(size));
+    if (!EncodeBuffer(header.EncryptionType, key, stored, size)) return false;
+    header.Checksum = PageChecksum(stored, size, header.ChecksumType);
+  }
+  header.Encode(image);
+  return true;
+}
+
+bool TPageFileManager::DecodePage(const uint8_t* image, int64_t available, int32_t size,
+                                  TPage& page, const std::string& key, bool raw) {
+  if (available < kPageHeaderSize) {
     last_error_ = kPageErrorHeaderNotRead;
     return false;
   }
-  page.Header.Decode(transfer_.data());
+  page.Header.Decode(image);
   if (size == 0) return true;
   if (page.Data == nullptr) throw Exception("TPageFileManager.ReadPage - pData is nil.");
-  if (got < wanted) {
+  if (available < kPageHeaderSize + size) {
     last_error_ = kPageErrorPayloadNotRead;
     return false;
   }
-  std::memcpy(page.Data, transfer_.data() + kPageHeaderSize, static_cast<size_t>(size));
+  std::memcpy(page.Data, image + kPageHeaderSize, static_cast<size_t>(size));
   if (!CheckPageChecksum(page.Data, size, page.Header.ChecksumType, page.Header.Checksum)) {
     last_error_ = kPageErrorChecksum;
     return false;
   }
-  if (!raw && !DecodeBuffer(page.Header.EncryptionType, page_key, page.Data, size)) {
+  if (!raw && !DecodeBuffer(page.Header.EncryptionType, key, page.Data, size)) {
     last_error_ = kPageErrorDecryption;
     return false;
   }
   return true;
 }
 
+bool TPageFileManager::ReadPage(TPage& page, int32_t page_no, int32_t size, const std::string& key,
+                                bool raw) {
+  last_error_ = 0;
+  if (size < 0) size = PayloadSize();
+  if (size > PayloadSize())
+    throw Exception("TPageFileManager.ReadPage - size is larger than the page payload.");
+  const bool header_only = size == 0 || page.Data == nullptr;
+  const int64_t got = ReadTransfer(page_no, kPageHeaderSize + (header_only ? 0 : size));
+  return DecodePage(transfer_.data(), got, size, page, key.empty() ? container_key_ : key, raw);
+}
+
 bool TPageFileManager::WritePage(TPage& page, int32_t page_no, const std::string& key,
                                  int32_t size) {
   last_error_ = 0;
-  const std::string& page_key = key.empty() ? container_key_ : key;
   if (size < 0) size = PayloadSize();
   if (size > PayloadSize())
     throw Exception("TPageFileManager.WritePage - size is larger than the page payload.");
   const bool with_payload = page.Data != nullptr && size > 0;
-  uint8_t* payload = transfer_.data() + kPageHeaderSize;
-  if (with_payload) {
-    std::memcpy(payload, page.Data, static_cast<size_t>(size));
-    if (!EncodeBuffer(page.Header.EncryptionType, page_key, payload, size)) {
-      last_error_ = kPageErrorEncryption;
-      return false;
-    }
-    page.Header.Checksum = PageChecksum(payload, size, page.Header.ChecksumType);
+  if (!EncodePage(page.Header, page.Data, size, key.empty() ? container_key_ : key,
+                  transfer_.data())) {
+    last_error_ = kPageErrorEncryption;
+    return false;
   }
-  page.Header.Encode(transfer_.data());
   const int64_t wanted = kPageHeaderSize + (with_payload ? size : 0);
   const int64_t put = WriteTransfer(page_no, wanted);
   if (put < kPageHeaderSize) {
@@ -173,6 +211,75 @@ bool TPageFileManager::WritePage(TPage& page, int32_t page_no, const std::string
     return false;
   }
   return true;
+}
+
+template <typename Move>
+int32_t TPageFileManager::MoveRuns(std::span<const int32_t> page_nos, int outside_error,
+                                   Move move) {
+  size_t done = 0;
+  while (done < page_nos.size()) {
+    const int32_t run = RunLength(page_nos, done);
+    if (run == 0) {
+      last_error_ = outside_error;
+      break;
+    }
+    const int32_t moved = move(done, run);
+    done += size_t(moved);
+    if (moved < run) break;
+  }
+  return static_cast<int32_t>(done);
+}
+
+int32_t TPageFileManager::WritePages(std::span<const int32_t> page_nos,
+                                     std::span<const uint8_t* const> payloads,
+                                     const TPageHeader& header, const std::string& key) {
+  last_error_ = 0;
+  if (payloads.size() != page_nos.size())
+    throw Exception("TPageFileManager.WritePages - page and payload counts differ.");
+  const std::string& page_key = key.empty() ? container_key_ : key;
+  const int64_t page_size = header_.PageSize;
+  return MoveRuns(page_nos, kPageErrorHeaderNotWritten, [&](size_t first, int32_t run) {
+    uint8_t* images = TransferBuffer(run);
+    int32_t encoded = 0;
+    for (; encoded < run; ++encoded) {
+      const uint8_t* payload = payloads[first + size_t(encoded)];
+      if (payload == nullptr) throw Exception("TPageFileManager.WritePages - pData is nil.");
+      TPageHeader page_header = header;
+      if (!EncodePage(page_header, payload, PayloadSize(), page_key, images + encoded * page_size))
+        break;
+    }
+    const int64_t put = encoded > 0 ? WriteTransfer(page_nos[first], encoded * page_size) : 0;
+    const auto whole = static_cast<int32_t>(put / page_size);
+    if (whole < encoded) {
+      last_error_ = put - whole * page_size < kPageHeaderSize ? kPageErrorHeaderNotWritten
+                                                              : kPageErrorPayloadNotWritten;
+      return whole;
+    }
+    if (encoded < run) last_error_ = kPageErrorEncryption;
+    return encoded;
+  });
+}
+
+int32_t TPageFileManager::ReadPages(std::span<const int32_t> page_nos,
+                                    std::span<uint8_t* const> payloads,
+                                    std::span<TPageHeader> headers, const std::string& key) {
+  last_error_ = 0;
+  if (payloads.size() != page_nos.size() || headers.size() != page_nos.size())
+    throw Exception("TPageFileManager.ReadPages - page, payload and header counts differ.");
+  const std::string& page_key = key.empty() ? container_key_ : key;
+  const int64_t page_size = header_.PageSize;
+  return MoveRuns(page_nos, kPageErrorHeaderNotRead, [&](size_t first, int32_t run) {
+    const uint8_t* images = TransferBuffer(run);
+    const int64_t got = ReadTransfer(page_nos[first], run * page_size);
+    for (int32_t i = 0; i < run; ++i) {
+      TPage page{{}, payloads[first + size_t(i)]};
+      const int64_t available = std::clamp<int64_t>(got - i * page_size, 0, page_size);
+      if (!DecodePage(images + i * page_size, available, PayloadSize(), page, page_key, false))
+        return i;
+      headers[first + size_t(i)] = page.Header;
+    }
+    return run;
+  });
 }
 
 bool TPageFileManager::AddPages(int32_t count) {

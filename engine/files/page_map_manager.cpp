@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <span>
 
 #include "engine/files/free_space_manager.h"
 #include "engine/files/little_endian.h"
@@ -111,15 +112,17 @@ bool TUserFilePageMapManager::WriteMapPages(const TFileMaps& maps, int32_t from_
 
 bool TUserFilePageMapManager::ZeroPages(const std::vector<int32_t>& pages, int32_t first_index,
                                         int32_t until_index) {
+  const int64_t wanted =
+      std::clamp<int64_t>(int64_t(until_index) - first_index, 0, int64_t(pages.size()));
+  if (wanted == 0) return true;
   std::vector<uint8_t> zeros(static_cast<size_t>(payload_size_), 0);
-  for (size_t i = 0; i < pages.size() && first_index + int64_t(i) < until_index; ++i) {
-    TPage page{{}, zeros.data()};
-    page.Header.PageType = kPageTypeFileData;
-    page.Header.EncryptionType = kEncryptionNone;
-    page.Header.ChecksumType = 0;
-    if (!page_file_.WritePage(page, pages[i], {}, payload_size_)) return false;
-  }
-  return true;
+  const std::vector<const uint8_t*> payloads(static_cast<size_t>(wanted), zeros.data());
+  TPageHeader header;
+  header.PageType = kPageTypeFileData;
+  header.EncryptionType = kEncryptionNone;
+  header.ChecksumType = 0;
+  return page_file_.WritePages(std::span(pages).first(static_cast<size_t>(wanted)), payloads,
+                               header) == wanted;
 }
 
 bool TUserFilePageMapManager::AppendPages(TDirItem& item, int32_t count, bool initialize,
