@@ -17,6 +17,29 @@ int32_t TAbstractFile::GetPosition() {
   return position;
 }
 
+void TAbstractFile::ReopenWithMarks(bool exclusive, bool read_only) {
+  const int32_t position = GetPosition();
+  const bool old_exclusive = Exclusive();
+  const bool old_read_only = ReadOnly();
+  Close();
+  TAbstractFile::SetExclusive(exclusive);
+  TAbstractFile::SetReadOnly(read_only);
+  try {
+    Open(false);
+  } catch (const std::exception&) {
+    // Leave the file usable as it was when the new marks cannot be had.
+    TAbstractFile::SetExclusive(old_exclusive);
+    TAbstractFile::SetReadOnly(old_read_only);
+    try {
+      Open(false);
+      SetPosition(position);
+    } catch (const std::exception&) {
+    }
+    throw;
+  }
+  SetPosition(position);
+}
+
 int32_t TAbstractFile::GetSize() {
   int32_t position = GetPosition();
   int32_t size = Seek(0, kFromEnd);

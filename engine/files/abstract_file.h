@@ -62,6 +62,9 @@ class TAbstractFile {
   // The position a seek leads to, or -1 when it falls outside 0 .. kMaxSize or the origin is
   // unknown.
   static int32_t SeekTarget(int64_t position, int64_t size, int32_t offset, int origin);
+  // Closes an open file and opens it again with the new exclusive and read-only marks, keeping
+  // its position; when that cannot be had, reopens it as it was and raises.
+  void ReopenWithMarks(bool exclusive, bool read_only);
 
   void RenameTo(std::string file_name) { file_name_ = std::move(file_name); }
   friend class TAbstractPlainFileSystem;

@@ -25,7 +25,7 @@ void TDiskFile::SetExclusive(bool exclusive) {
   if (!IsOpen() || Temporary())
     TAbstractFile::SetExclusive(exclusive);
   else
-    Reopen(exclusive, ReadOnly());
+    ReopenWithMarks(exclusive, ReadOnly());
 }
 
 void TDiskFile::SetReadOnly(bool read_only) {
@@ -33,30 +33,7 @@ void TDiskFile::SetReadOnly(bool read_only) {
   if (!IsOpen() || Temporary())
     TAbstractFile::SetReadOnly(read_only);
   else
-    Reopen(Exclusive(), read_only);
-}
-
-void TDiskFile::Reopen(bool exclusive, bool read_only) {
-  int32_t position = position_;
-  bool old_exclusive = Exclusive();
-  bool old_read_only = ReadOnly();
-  Close();
-  TAbstractFile::SetExclusive(exclusive);
-  TAbstractFile::SetReadOnly(read_only);
-  try {
-    Open(false);
-  } catch (const std::exception&) {
-    // Leave the file usable as it was when the new marks cannot be had.
-    TAbstractFile::SetExclusive(old_exclusive);
-    TAbstractFile::SetReadOnly(old_read_only);
-    try {
-      Open(false);
-      position_ = position;
-    } catch (const std::exception&) {
-    }
-    throw;
-  }
-  position_ = position;
+    ReopenWithMarks(Exclusive(), read_only);
 }
 
 void TDiskFile::SetSize(int32_t size) {

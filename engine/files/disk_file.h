@@ -41,8 +41,6 @@ class TDiskFile : public TAbstractFile {
   int32_t Write(const void* buffer, int32_t count) override;
 
  private:
-  void Reopen(bool exclusive, bool read_only);
-
   Env* env_;
   std::string folder_;
   std::unique_ptr<OsFile> handle_;

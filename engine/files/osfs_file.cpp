@@ -39,7 +39,7 @@ uint16_t TOSFSFile::ModeWord(bool read_only) const {
 void TOSFSFile::SetExclusive(bool exclusive) {
   if (exclusive == Exclusive()) return;
   if (IsOpen())
-    Reopen(exclusive, ReadOnly());
+    ReopenWithMarks(exclusive, ReadOnly());
   else
     TAbstractFile::SetExclusive(exclusive);
 }
@@ -47,32 +47,9 @@ void TOSFSFile::SetExclusive(bool exclusive) {
 void TOSFSFile::SetReadOnly(bool read_only) {
   if (read_only == ReadOnly()) return;
   if (IsOpen())
-    Reopen(Exclusive(), read_only);
+    ReopenWithMarks(Exclusive(), read_only);
   else
     TAbstractFile::SetReadOnly(read_only);
-}
-
-void TOSFSFile::Reopen(bool exclusive, bool read_only) {
-  const int32_t position = GetPosition();
-  const bool old_exclusive = Exclusive();
-  const bool old_read_only = ReadOnly();
-  Close();
-  TAbstractFile::SetExclusive(exclusive);
-  TAbstractFile::SetReadOnly(read_only);
-  try {
-    Open(false);
-  } catch (const std::exception&) {
-    // Leave the file usable as it was when the new marks cannot be had.
-    TAbstractFile::SetExclusive(old_exclusive);
-    TAbstractFile::SetReadOnly(old_read_only);
-    try {
-      Open(false);
-      SetPosition(position);
-    } catch (const std::exception&) {
-    }
-    throw;
-  }
-  SetPosition(position);
 }
 
 void TOSFSFile::SetSize(int32_t size) {

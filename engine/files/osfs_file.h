@@ -39,7 +39,6 @@ class TOSFSFile : public TAbstractFile {
  private:
   // The container's open-mode word for the marks.
   uint16_t ModeWord(bool read_only) const;
-  void Reopen(bool exclusive, bool read_only);
 
   TOSingleFileSystem* container_;
   int32_t handle_ = -1;
