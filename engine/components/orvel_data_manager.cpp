@@ -8,6 +8,7 @@
 #include "engine/components/engine_globals.h"
 #include "engine/components/orvel_data_manager_list.h"
 #include "engine/components/orvel_database_manager.h"
+#include "engine/storage/blob_store.h"
 #include "engine/storage/buffer_log.h"
 #include "engine/storage/coarse_tick.h"
 #include "engine/storage/index_list.h"

@@ -16,8 +16,11 @@ namespace orv {
 
 class TFieldDefs;
 class TIndexDefs;
+class TOrvelBlobStore;
 class TOrvelDatabaseManager;
+class TOrvelEngineDataset;
 class TOrvelIndexList;
+class TStream;
 class TRecordFileReader;
 class TmvBufferLogArray;
 class TmvRecordsArray;
@@ -85,6 +88,32 @@ class TOrvelDataManager : public TRecordSource,
   void SetRequestedBlobCompression(uint8_t level) { requested_compression_ = level; }
   void SetRequestedBlobBlockSize(int32_t size) { requested_block_size_ = size; }
   int32_t RequestedBlobBlockSize() const { return requested_block_size_; }
+
+  // Attaches a dataset: the LoadTable result for the first one (the dataset is then not
+  // kept when it is not 0), 0 for later ones. Mode and password mismatches raise.
+  int ConnectDataset(TOrvelEngineDataset* dataset);
+  // Detaches a dataset; the last one destroys the data manager, so the caller must not touch
+  // it afterwards.
+  void DisconnectDataset(TOrvelEngineDataset* dataset);
+  // The store mode the connected datasets call for: 0, 3 (memory) or 4 (temporary files).
+  uint8_t DetectFileStoreMode() const;
+  int DatasetCount() const { return static_cast<int>(datasets_.size()); }
+  const std::vector<TOrvelEngineDataset*>& Datasets() const { return datasets_; }
+
+  // On a closed table, through the database manager in the table's store mode.
+  void DeleteTable();
+  void RenameTable(const std::string& new_name);
+  // Copies an in-memory table to the database's own store.
+  void SaveTable();
+  void ConvertToCurrentTable();
+
+  // The table's BLOB values; nil while the table is closed or has no BLOB fields. field_no
+  // counts the BLOB fields of a record (0 = the first BLOB field).
+  TOrvelBlobStore* BlobStore() { return blobs_.get(); }
+  bool HasBlobs() const;
+  void ReadBLOBValue(TStream& stream, int32_t field_no, int32_t record_no);
+  void WriteBLOBValue(TStream& stream, int32_t field_no, int32_t record_no);
+  void DeleteBLOBValue(int32_t field_no, int32_t record_no);
 
   bool IsOpen() const { return opened_; }
   bool FullyOpened() const { return fully_opened_; }
@@ -201,6 +230,8 @@ class TOrvelDataManager : public TRecordSource,
   std::unique_ptr<TmvRecordsArray> records_;
   std::unique_ptr<TmvBufferLogArray> log_;
   std::unique_ptr<TRecordFileReader> reader_;
+  std::unique_ptr<TOrvelBlobStore> blobs_;
+  std::vector<TOrvelEngineDataset*> datasets_;
 
   uint8_t store_mode_ = 0;
   bool read_only_ = false;

@@ -38,6 +38,13 @@ class TOrvelEngineDataset {
   virtual bool DatasetReadOnly() const = 0;
   virtual void SetDatasetReadOnly(bool read_only) = 0;
   virtual bool DatasetInMemory() const = 0;
+  // Settings the table's data manager reads when the dataset connects to it.
+  virtual bool DatasetTemporaryMode() const { return false; }
+  virtual std::string DatasetPassword() const { return {}; }
+  // The table's flag once the dataset is attached, the requested value before.
+  virtual bool DatasetEncrypted() const { return false; }
+  virtual bool DatasetCacheEnabled() const { return true; }
+  virtual int32_t DatasetRecordCapacityHint() const { return 1000; }
 
   // Its database's session when it has one; else the session its SessionName names (1072 when
   // unknown); else the default session.
