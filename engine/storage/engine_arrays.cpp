@@ -33,8 +33,32 @@ void TmvIntArray::Grow(size_t needed) {
   items_.reserve(std::max(capacity, needed));
 }
 
+void TmvIntArray::CloseGap() const {
+  if (gap_size_ == 0) return;
+  const auto at = items_.begin() + gap_at_;
+  items_.erase(at, at + gap_size_);
+  gap_at_ = 0;
+  gap_size_ = 0;
+}
+
+void TmvIntArray::MoveGap(int32_t position) {
+  if (gap_size_ == 0) {
+    gap_at_ = position;
+    return;
+  }
+  int32_t* items = items_.data();
+  if (position < gap_at_)
+    std::memmove(items + position + gap_size_, items + position,
+                 size_t(gap_at_ - position) * sizeof(int32_t));
+  else if (position > gap_at_)
+    std::memmove(items + gap_at_, items + gap_at_ + gap_size_,
+                 size_t(position - gap_at_) * sizeof(int32_t));
+  gap_at_ = position;
+}
+
 void TmvIntArray::SetCount(int32_t count) {
   if (count < 0) ThrowPosition("SetCount", count, Count());
+  CloseGap();
   const size_t n = static_cast<size_t>(count);
   if (n > items_.size()) {
     Grow(n);
@@ -49,29 +73,40 @@ void TmvIntArray::SetCount(int32_t count) {
 }
 
 void TmvIntArray::Append(int32_t value) {
+  // The last slot is always behind the gap, so the new item lands at position Count().
   Grow(items_.size() + 1);
   items_.push_back(value);
 }
 
 void TmvIntArray::Insert(int32_t position, int32_t value) {
   if (position < 0 || position > Count()) ThrowPosition("Insert", position, Count());
+  if (gap_size_ > 0) {
+    MoveGap(position);
+    items_[static_cast<size_t>(position)] = value;
+    ++gap_at_;
+    --gap_size_;
+    return;
+  }
   Grow(items_.size() + 1);
   items_.insert(items_.begin() + position, value);
 }
 
 void TmvIntArray::Delete(int32_t position) {
   if (position < 0 || position >= Count()) ThrowPosition("Delete", position, Count());
-  items_.erase(items_.begin() + position);
+  MoveGap(position);
+  ++gap_size_;
+  // A gap at the end costs nothing to close.
+  if (gap_at_ == Count()) CloseGap();
 }
 
 void TmvIntArray::Move(int32_t from, int32_t to) {
   if (from < 0 || from >= Count()) ThrowPosition("Move", from, Count());
   if (to < 0 || to >= Count()) ThrowPosition("Move", to, Count());
-  auto first = items_.begin();
-  if (from < to)
-    std::rotate(first + from, first + from + 1, first + to + 1);
-  else if (to < from)
-    std::rotate(first + to, first + from, first + from + 1);
+  if (from == to) return;
+  // Out at from and in at to moves only the items in between.
+  const int32_t value = (*this)[from];
+  Delete(from);
+  Insert(to, value);
 }
 
 bool TmvIntArray::Contains(int32_t value) const {
@@ -79,12 +114,15 @@ bool TmvIntArray::Contains(int32_t value) const {
 }
 
 int32_t TmvIntArray::IndexOf(int32_t value) const {
+  CloseGap();
   auto it = std::find(items_.begin(), items_.end(), value);
   return it == items_.end() ? -1 : static_cast<int32_t>(it - items_.begin());
 }
 
 void TmvIntArray::Assign(std::vector<int32_t> items) {
   items_ = std::move(items);
+  gap_at_ = 0;
+  gap_size_ = 0;
 }
 
 int32_t TmvSortedIntArray::FindPosition(int32_t key) const {

@@ -11,6 +11,12 @@ namespace orv {
 // growth up to max_step (never less than half the capacity, so long arrays do not grow
 // quadratically); shrinking gives memory back only when the spare room passes the shrink step.
 // Positions are checked by the editing operations (orv::Exception), not by operator[].
+//
+// Deleting leaves a gap where the item was instead of moving the tail down, and the next delete
+// or insert moves only the items between the gap and its own position: a run of deletes walking
+// through the array costs what the walk covers, not the length of the array each time. Reading
+// through operator[] skips the gap; data(), Items(), begin() and the searches close it first,
+// so even their const forms change the storage (the array is not for concurrent readers).
 class TmvIntArray {
  public:
   static constexpr int32_t kRecordMaxStep = 10000;
@@ -19,7 +25,7 @@ class TmvIntArray {
   explicit TmvIntArray(int32_t count = 0, int32_t max_step = kRecordMaxStep,
                        int32_t initial_step = kRecordInitialStep);
 
-  int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+  int32_t Count() const { return static_cast<int32_t>(items_.size()) - gap_size_; }
   // New items are 0.
   void SetCount(int32_t count);
   void Clear() { SetCount(0); }
@@ -36,21 +42,44 @@ class TmvIntArray {
   // Position of the first item equal to value, or -1.
   int32_t IndexOf(int32_t value) const;
 
-  int32_t operator[](int32_t position) const { return items_[static_cast<size_t>(position)]; }
-  int32_t& operator[](int32_t position) { return items_[static_cast<size_t>(position)]; }
-  int32_t* data() { return items_.data(); }
-  const int32_t* data() const { return items_.data(); }
-  std::span<const int32_t> Items() const { return items_; }
-  std::vector<int32_t>::const_iterator begin() const { return items_.begin(); }
-  std::vector<int32_t>::const_iterator end() const { return items_.end(); }
+  int32_t operator[](int32_t position) const { return items_[Slot(position)]; }
+  int32_t& operator[](int32_t position) { return items_[Slot(position)]; }
+  int32_t* data() {
+    CloseGap();
+    return items_.data();
+  }
+  const int32_t* data() const {
+    CloseGap();
+    return items_.data();
+  }
+  std::span<const int32_t> Items() const {
+    CloseGap();
+    return items_;
+  }
+  std::vector<int32_t>::const_iterator begin() const {
+    CloseGap();
+    return items_.cbegin();
+  }
+  std::vector<int32_t>::const_iterator end() const {
+    CloseGap();
+    return items_.cend();
+  }
 
   // Takes the items over whole, as read from a file.
   void Assign(std::vector<int32_t> items);
 
  private:
+  size_t Slot(int32_t position) const {
+    return static_cast<size_t>(position) + (position >= gap_at_ ? size_t(gap_size_) : 0);
+  }
   void Grow(size_t needed);
+  void MoveGap(int32_t position);
+  void CloseGap() const;
 
-  std::vector<int32_t> items_;
+  // Count() + gap_size_ slots; the gap is the slots gap_at_ .. gap_at_ + gap_size_ - 1.
+  mutable std::vector<int32_t> items_;
+  mutable int32_t gap_at_ = 0;
+  mutable int32_t gap_size_ = 0;
   int32_t max_step_;
   int32_t grow_step_;
   int32_t shrink_step_;

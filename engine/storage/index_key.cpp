@@ -81,7 +81,9 @@ int CompareDateFields(const uint8_t* a, const uint8_t* b) {
 TIndexKeyComparer::TIndexKeyComparer(const IndexHeaderType& index,
                                      const std::vector<FieldHeaderType>& fields,
                                      const TRecordGeometry& geometry, TKeySearchSwitches switches)
-    : null_bitmap_offset_(geometry.NullBitmapOffset()), switches_(switches) {
+    : null_bitmap_offset_(geometry.NullBitmapOffset()),
+      identifier_offset_(geometry.IdentifierOffset()),
+      switches_(switches) {
   const int32_t k = index.FieldCount();
   const size_t bit_bytes = static_cast<size_t>(k + 7) / 8;
   if (index.AscendingBits.size() < bit_bytes || index.CaseInsensitiveBits.size() < bit_bytes)
@@ -142,6 +144,14 @@ int TIndexKeyComparer::Compare(const uint8_t* a, const uint8_t* b) const {
     if (c != 0) return field.ascending ? c : -c;
   }
   return 0;
+}
+
+uint32_t TIndexKeyComparer::Identifier(const uint8_t* image) const {
+  return LoadU32(image + identifier_offset_);
+}
+
+int TIndexKeyComparer::CompareIdentifiers(const uint8_t* a, const uint8_t* b) const {
+  return Sign(Identifier(a), Identifier(b));
 }
 
 int TIndexKeyComparer::CompareValues(const KeyField& field, const uint8_t* a,

@@ -50,6 +50,16 @@ class TIndexKeyComparer {
   TIndexKeyComparer& operator=(const TIndexKeyComparer&) = default;
 
   int Compare(const uint8_t* a, const uint8_t* b) const;
+  // Compare, with equal keys ordered by record identifier (unsigned, smaller first): the total
+  // order that sorts and maintenance keep, so that a binary search lands on the one entry of a
+  // record. The key order alone leaves equal keys in no defined order, so this one is among its
+  // orders.
+  int CompareExact(const uint8_t* a, const uint8_t* b) const {
+    const int c = Compare(a, b);
+    return c != 0 ? c : CompareIdentifiers(a, b);
+  }
+  int CompareIdentifiers(const uint8_t* a, const uint8_t* b) const;
+  uint32_t Identifier(const uint8_t* image) const;
 
   const TKeySearchSwitches& Switches() const { return switches_; }
 
@@ -76,6 +86,7 @@ class TIndexKeyComparer {
 
   std::vector<KeyField> fields_;
   int32_t null_bitmap_offset_;
+  int32_t identifier_offset_;
   TKeySearchSwitches switches_;
   mutable std::vector<char> text_a_, text_b_;
   mutable std::vector<char16_t> wide_a_, wide_b_;

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 #include <utility>
 
@@ -81,6 +82,28 @@ struct TOrvelIndexList::TIndex {
   TmvIntArray array;
   bool valid = false;
   std::unique_ptr<TIndexKeyComparer> comparer;
+  // The last positions FindRecordPosition found: a delete looks up two records (the removed
+  // one and the last one), and changes walking the table find the next record close to where
+  // the one before was.
+  std::array<int32_t, 2> recent{0, 0};
+  size_t next_recent = 0;
+
+  int32_t Remember(int32_t position) {
+    recent[next_recent] = position;
+    next_recent = (next_recent + 1) % recent.size();
+    return position;
+  }
+  // A delete looks up the removed record, then the last one: the last one's position before
+  // is the older of the two.
+  int32_t OldestRecent() const { return recent[next_recent]; }
+  // Position of record_no within kNearby of a recent position, or -1.
+  int32_t NearRecent(int32_t record_no, int32_t n) const {
+    for (const int32_t around : recent)
+      for (int32_t p = std::max(around - kNearby, 0); p <= around + kNearby && p < n; ++p)
+        if (array[p] == record_no) return p;
+    return -1;
+  }
+  static constexpr int32_t kNearby = 16;
 };
 
 TOrvelIndexList::TOrvelIndexList(TOrvelTableFiles& table, TRecordSource& records)
@@ -331,7 +354,7 @@ int32_t TOrvelIndexList::FindInsertPosition(int32_t index_no, const uint8_t* ima
   const TIndexKeyComparer& comparer = Comparer(index_no);
   n = std::clamp(n, 0, index.array.Count());
   if (n == 0) return 0;
-  const int32_t* a = index.array.data();
+  const TmvIntArray& a = index.array;
   auto compare_at = [&](int32_t p) { return comparer.Compare(image, records_.GetRecordPtr(a[p])); };
   int32_t p = n / 2, step = n / 2;
   int c;
@@ -355,22 +378,90 @@ int32_t TOrvelIndexList::FindInsertPosition(int32_t index_no, const uint8_t* ima
   return n;
 }
 
+int32_t TOrvelIndexList::ExactPosition(int32_t index_no, const uint8_t* image, int32_t n) {
+  const TIndexKeyComparer& comparer = Comparer(index_no);
+  const TmvIntArray& a = indexes_[static_cast<size_t>(index_no)]->array;
+  n = std::clamp(n, 0, a.Count());
+  // Records mostly arrive in key order of the identifier index: one comparison places them.
+  if (n > 0 && comparer.CompareExact(records_.GetRecordPtr(a[n - 1]), image) < 0) return n;
+  return ExactPositionIn(index_no, image, 0, n);
+}
+
+int32_t TOrvelIndexList::ExactPositionIn(int32_t index_no, const uint8_t* image, int32_t first,
+                                         int32_t last) {
+  const TIndexKeyComparer& comparer = Comparer(index_no);
+  const TmvIntArray& a = indexes_[static_cast<size_t>(index_no)]->array;
+  int32_t n = last - first;
+  while (n > 0) {
+    const int32_t half = n / 2;
+    if (comparer.CompareExact(records_.GetRecordPtr(a[first + half]), image) < 0) {
+      first += half + 1;
+      n -= half + 1;
+    } else {
+      n = half;
+    }
+  }
+  return first;
+}
+
+int32_t TOrvelIndexList::ExactPositionNear(int32_t index_no, const uint8_t* image, int32_t n,
+                                           int32_t hint) {
+  const TIndexKeyComparer& comparer = Comparer(index_no);
+  const TmvIntArray& a = indexes_[static_cast<size_t>(index_no)]->array;
+  n = std::clamp(n, 0, a.Count());
+  if (n == 0) return 0;
+  hint = std::clamp(hint, 0, n - 1);
+  auto before = [&](int32_t p) {
+    return comparer.CompareExact(records_.GetRecordPtr(a[p]), image) < 0;
+  };
+  // Steps doubling away from the hint bracket the answer; the records probed first lie close
+  // to the hint's, which the last change has just had in the cache.
+  int32_t low = 0, high = n;
+  if (before(hint)) {
+    low = hint + 1;
+    for (int64_t step = 1;; step *= 2) {
+      const int64_t probe = hint + step;
+      if (probe >= n) break;
+      if (!before(static_cast<int32_t>(probe))) {
+        high = static_cast<int32_t>(probe);
+        break;
+      }
+      low = static_cast<int32_t>(probe) + 1;
+    }
+  } else {
+    high = hint;
+    for (int64_t step = 1;; step *= 2) {
+      const int64_t probe = hint - step;
+      if (probe < 0) break;
+      if (before(static_cast<int32_t>(probe))) {
+        low = static_cast<int32_t>(probe) + 1;
+        break;
+      }
+      high = static_cast<int32_t>(probe);
+    }
+  }
+  return ExactPositionIn(index_no, image, low, high);
+}
+
 int32_t TOrvelIndexList::FindRecordPosition(int32_t index_no, int32_t record_no, int32_t count) {
   TIndex& index = At(index_no, "FindRecordPosition");
   if (!index.valid) BuildIndex(index_no, false);
   if (record_no < 0 || record_no >= records_.RecordCount()) return -1;
   const int32_t n = std::min(count < 0 ? records_.RecordCount() : count, index.array.Count());
+  if (const int32_t near = index.NearRecent(record_no, n); near >= 0) return index.Remember(near);
   int32_t p;
   {
     TPageLock lock(records_, record_no);
-    p = FindInsertPosition(index_no, records_.GetRecordPtr(record_no), n);
+    p = ExactPositionNear(index_no, records_.GetRecordPtr(record_no), n, index.OldestRecent());
     lock.Unlock();
   }
-  const int32_t* a = index.array.data();
-  if (p < n && a[p] == record_no) return p;
+  const TmvIntArray& a = index.array;
+  if (p < n && a[p] == record_no) return index.Remember(p);
+  // Equal keys out of identifier order (an array read from a .idx this list did not sort) hide
+  // the record somewhere in their run.
   for (int32_t d = 1; p - d >= 0 || p + d < n; ++d) {
-    if (p - d >= 0 && a[p - d] == record_no) return p - d;
-    if (p + d < n && a[p + d] == record_no) return p + d;
+    if (p - d >= 0 && a[p - d] == record_no) return index.Remember(p - d);
+    if (p + d < n && a[p + d] == record_no) return index.Remember(p + d);
   }
   return -1;
 }
@@ -404,7 +495,7 @@ int32_t TOrvelIndexList::RecordAppended(int32_t record_no, int32_t current_index
     TIndex& index = *indexes_[static_cast<size_t>(i)];
     // An array that does not hold every other record cannot take the new one in order.
     if (index.valid && (i == current_index || maintain_all) && index.array.Count() == record_no) {
-      const int32_t at = FindInsertPosition(i, image, record_no);
+      const int32_t at = ExactPosition(i, image, record_no);
       index.array.Insert(at, record_no);
       if (i == current_index) position = at;
     } else {
@@ -426,7 +517,7 @@ int32_t TOrvelIndexList::RecordUpdating(int32_t record_no, const uint8_t* old_im
       index.valid = false;
       continue;
     }
-    if (Comparer(i).Compare(old_image, new_image) == 0) {
+    if (Comparer(i).CompareExact(old_image, new_image) == 0) {
       if (i == current_index) position = FindRecordPosition(i, record_no);
       continue;
     }
@@ -436,7 +527,7 @@ int32_t TOrvelIndexList::RecordUpdating(int32_t record_no, const uint8_t* old_im
       index.valid = false;
       continue;
     }
-    const int32_t new_at = FindInsertPosition(i, new_image, count);
+    const int32_t new_at = ExactPosition(i, new_image, count);
     if (new_at != old_at && new_at != old_at + 1)
       index.array.Move(old_at, new_at > old_at ? new_at - 1 : new_at);
     if (i == current_index) position = new_at;

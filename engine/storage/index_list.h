@@ -147,6 +147,13 @@ class TOrvelIndexList {
   bool Reporting(bool report_progress) const;
   void AddAutoIndex(const std::string& name, int32_t field_no, uint8_t options);
   bool NameFits(const std::string& name) const;
+  // Where image lies among the first n entries of a valid index in the exact order (key, then
+  // identifier; TIndexKeyComparer::CompareExact): the first entry not before it.
+  int32_t ExactPosition(int32_t index_no, const uint8_t* image, int32_t n);
+  // The same within positions first .. last (the answer may be last).
+  int32_t ExactPositionIn(int32_t index_no, const uint8_t* image, int32_t first, int32_t last);
+  // The same, searching outward from position hint first.
+  int32_t ExactPositionNear(int32_t index_no, const uint8_t* image, int32_t n, int32_t hint);
 
   TOrvelTableFiles& table_;
   TRecordSource& records_;

@@ -142,15 +142,15 @@ class TImageOrder {
   };
 
   bool BeforePivot(int32_t position, const Pivot& pivot) {
-    return comparer_.Compare(Image(position), pivot.Image()) < 0;
+    return comparer_.CompareExact(Image(position), pivot.Image()) < 0;
   }
   bool AfterPivot(int32_t position, const Pivot& pivot) {
-    return comparer_.Compare(pivot.Image(), Image(position)) < 0;
+    return comparer_.CompareExact(pivot.Image(), Image(position)) < 0;
   }
   bool Before(int32_t x, int32_t y) {
     TPageLock lock(records_, a_[x]);
     const uint8_t* image_x = Image(x);
-    const bool before = comparer_.Compare(image_x, Image(y)) < 0;
+    const bool before = comparer_.CompareExact(image_x, Image(y)) < 0;
     lock.Unlock();
     return before;
   }
@@ -172,6 +172,7 @@ struct TPrefixKey {
   uint64_t high;
   uint64_t low;
   int32_t record;
+  uint32_t identifier;
   bool complete;
 };
 
@@ -197,7 +198,7 @@ bool PrefixMap(const TIndexKeyComparer& comparer, std::array<uint8_t, 256>& map)
 TPrefixKey PrefixOf(const uint8_t* image, const TIndexKeyComparer& comparer,
                     const std::array<uint8_t, 256>& map, int32_t record) {
   const TIndexKeyComparer::TKeyField& field = comparer.KeyFields().front();
-  TPrefixKey key{0, 0, record, true};
+  TPrefixKey key{0, 0, record, comparer.Identifier(image), true};
   uint8_t bytes[1 + kPrefixRanks] = {};
   const uint8_t* slot = image + field.offset;
   const bool null = comparer.IsNull(image, field);
@@ -252,20 +253,20 @@ class TPrefixOrder {
     const TPrefixKey& key = keys_[position];
     const int c = ComparePrefixes(key, pivot.Key());
     if (c != kTie) return c < 0;
-    return comparer_.Compare(records_.GetRecordPtr(key.record), pivot.Image()) < 0;
+    return comparer_.CompareExact(records_.GetRecordPtr(key.record), pivot.Image()) < 0;
   }
   bool AfterPivot(int32_t position, const Pivot& pivot) {
     const TPrefixKey& key = keys_[position];
     const int c = ComparePrefixes(pivot.Key(), key);
     if (c != kTie) return c < 0;
-    return comparer_.Compare(pivot.Image(), records_.GetRecordPtr(key.record)) < 0;
+    return comparer_.CompareExact(pivot.Image(), records_.GetRecordPtr(key.record)) < 0;
   }
   bool Before(int32_t x, int32_t y) {
     const int c = ComparePrefixes(keys_[x], keys_[y]);
     if (c != kTie) return c < 0;
     TPageLock lock(records_, keys_[x].record);
     const uint8_t* image_x = records_.GetRecordPtr(keys_[x].record);
-    const bool before = comparer_.Compare(image_x, records_.GetRecordPtr(keys_[y].record)) < 0;
+    const bool before = comparer_.CompareExact(image_x, records_.GetRecordPtr(keys_[y].record)) < 0;
     lock.Unlock();
     return before;
   }
@@ -274,11 +275,13 @@ class TPrefixOrder {
  private:
   static constexpr int kTie = 2;
 
-  // -1, 0 or 1 when the prefixes decide, kTie when the images must.
+  // -1 or 1 when the prefixes (or, for equal keys, the identifiers) decide, kTie when the
+  // images must.
   int ComparePrefixes(const TPrefixKey& a, const TPrefixKey& b) const {
     if (a.high != b.high) return a.high < b.high ? -1 : 1;
     if (a.low != b.low) return a.low < b.low ? -1 : 1;
-    return single_field_ && a.complete && b.complete ? 0 : kTie;
+    if (!single_field_ || !a.complete || !b.complete) return kTie;
+    return a.identifier < b.identifier ? -1 : a.identifier > b.identifier ? 1 : 0;
   }
 
   TRecordSource& records_;

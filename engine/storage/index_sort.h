@@ -28,11 +28,11 @@ class TPageLock {
 // Called after each partition with the percentage the index build reports.
 using TSortProgress = std::function<void(int percent_done)>;
 
-// Sorts array, which holds 0 .. n - 1 for the n records, into the comparer's key order with the
-// index quicksort: pivot in the middle of the range, its page locked while the range is
-// partitioned, "TOrvelDataManager.BuildIndex - Sorting error" when a partition leaves a part as
-// large as the range (only a key order that contradicts itself can). Equal keys end in no
-// defined order.
+// Sorts array, which holds 0 .. n - 1 for the n records, into the comparer's exact order (key,
+// then record identifier: CompareExact) with the index quicksort: pivot in the middle of the range,
+// its page locked while the range is partitioned, "TOrvelDataManager.BuildIndex - Sorting error"
+// when a partition leaves a part as large as the range (only a key order that contradicts itself
+// can).
 //
 // The depth stays logarithmic (the smaller part is sorted first, the larger one looped over),
 // and a range that takes more partitions than twice the logarithm of n is heap-sorted, so no
