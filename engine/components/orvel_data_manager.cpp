@@ -38,7 +38,19 @@ TOrvelDataManager::TOrvelDataManager(std::string table_name,
       indexes_(std::make_unique<TOrvelIndexList>(table_, *this)) {
   // The change throttle asks the time on every record change.
   indexes_->SetTickSource(CoarseTickCount);
+  indexes_->SetBuildProgress([this](int percent_done, bool start, bool finish) {
+    ReportIndexProgress(percent_done, start, finish);
+  });
   InitTableHeader();
+}
+
+void TOrvelDataManager::ReportIndexProgress(int percent_done, bool start, bool finish) {
+  if (start) {
+    const TOrvelIndexProgressFactory& factory = IndexProgressFactory();
+    index_progress_ = factory ? factory(TableName(), {}) : TOrvelIndexProgress();
+  }
+  if (index_progress_) index_progress_(start, finish, percent_done);
+  if (finish) index_progress_ = {};
 }
 
 TOrvelDataManager::~TOrvelDataManager() {
@@ -112,12 +124,23 @@ bool TOrvelDataManager::TableFileExists(const std::string& file_name) {
 
 void TOrvelDataManager::AcquireFiles() {
   if (!IsDesignTime() || database_manager_ == nullptr) return;
+  // Files that are open already (inside LoadTable, or a nested use) stay as they are.
+  if (acquire_depth_++ > 0 || table_.File(tfkData) != nullptr) return;
   database_manager_->OpenStore();
-  OpenFiles(false);
+  try {
+    OpenFiles(false);
+  } catch (...) {
+    --acquire_depth_;
+    database_manager_->ReleaseStore();
+    throw;
+  }
+  acquired_files_ = true;
 }
 
 void TOrvelDataManager::ReleaseFiles() {
   if (!IsDesignTime() || database_manager_ == nullptr) return;
+  if (acquire_depth_ == 0 || --acquire_depth_ > 0 || !acquired_files_) return;
+  acquired_files_ = false;
   CloseFiles();
   database_manager_->ReleaseStore();
 }

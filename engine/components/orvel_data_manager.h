@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/components/orvel_callbacks.h"
+#include "engine/storage/blob_store.h"
+#include "engine/storage/flush_journal.h"
 #include "engine/storage/record_source.h"
 #include "engine/storage/records_page.h"
 #include "engine/storage/table_files.h"
@@ -16,7 +19,6 @@ namespace orv {
 
 class TFieldDefs;
 class TIndexDefs;
-class TOrvelBlobStore;
 class TOrvelDatabaseManager;
 class TOrvelEngineDataset;
 class TOrvelIndexList;
@@ -90,7 +92,8 @@ class TOrvelDataManager : public TRecordSource,
   int32_t RequestedBlobBlockSize() const { return requested_block_size_; }
 
   // Attaches a dataset: the LoadTable result for the first one (the dataset is then not
-  // kept when it is not 0), 0 for later ones. Mode and password mismatches raise.
+  // kept when it is not 0), 0 for later ones. Mode and password mismatches raise; a refused
+  // dataset is not kept either.
   int ConnectDataset(TOrvelEngineDataset* dataset);
   // Detaches a dataset; the last one destroys the data manager, so the caller must not touch
   // it afterwards.
@@ -100,17 +103,30 @@ class TOrvelDataManager : public TRecordSource,
   int DatasetCount() const { return static_cast<int>(datasets_.size()); }
   const std::vector<TOrvelEngineDataset*>& Datasets() const { return datasets_; }
 
-  // On a closed table, through the database manager in the table's store mode.
+  // On a closed table, through the database manager in the table's store mode: the .bdf,
+  // .bif, .idx and then the .dat. Files that are not there are skipped; one that cannot be
+  // deleted, replaced or renamed raises, leaving the files handled before it done. The rename
+  // takes the new name only when every file moved; another case of the same name just renames.
   void DeleteTable();
   void RenameTable(const std::string& new_name);
-  // Copies an in-memory table to the database's own store.
+  // Flushes an open table and copies an in-memory table's files to the database's own store
+  // (nothing to copy for a table that lives there).
   void SaveTable();
+  // LoadTable runs it for formats below 2.199: adds the case-insensitive "@@" indexes of
+  // string fields and rebuilds the indexes (below 2.099), rewrites old level-1 BLOB values, and
+  // stores the table as format 4.49, which keeps the short headers its records lie behind.
+  // Raises for a read-only table, for BLOBs below 1.249 and for a format whose record layout
+  // differs from 4.49's.
   void ConvertToCurrentTable();
 
   // The table's BLOB values; nil while the table is closed or has no BLOB fields. field_no
-  // counts the BLOB fields of a record (0 = the first BLOB field).
+  // counts the BLOB fields of a record (0 = the first BLOB field); record_no is physical. Every
+  // record has its BLOB record: mvAppendRecord appends it (unless the caller already did through
+  // BlobStore()->mvAddBLOBRecord) and mvDeleteRecord moves it with the record. A field or record
+  // that is not there, a closed table or one without BLOB fields raise; writes and deletes also
+  // raise on a read-only table. Values reach the .bdf and .bif at the next flush.
   TOrvelBlobStore* BlobStore() { return blobs_.get(); }
-  bool HasBlobs() const;
+  bool HasBlobs() const { return table_.HasBlobs(); }
   void ReadBLOBValue(TStream& stream, int32_t field_no, int32_t record_no);
   void WriteBLOBValue(TStream& stream, int32_t field_no, int32_t record_no);
   void DeleteBLOBValue(int32_t field_no, int32_t record_no);
@@ -123,10 +139,15 @@ class TOrvelDataManager : public TRecordSource,
   void CreateTable(const TFieldDefs& field_defs, const TIndexDefs& index_defs,
                    int32_t capacity_hint, bool auto_indexes);
   // Opens the table; kLoadTable* result, never raising for a missing, locked or damaged file
-  // or a wrong password.
+  // or a wrong password (at design time TablePasswordQuestion() is asked until the password
+  // fits; a cancel gives kLoadTableNoPassword). A failing conversion of an old format raises.
+  // BLOB records are brought to the record count, as a crash during a flush may leave them.
+  // A complete TABLE.jrn left by a crash is replayed first (raising for a read-only table,
+  // which must not open the stale files), an incomplete one removed.
   int LoadTable();
   // Flushes (a failure is reported to the close-error handler, not raised) and releases
-  // everything.
+  // everything. A table whose BLOB record count differs from its record count is released
+  // without a flush and then raises.
   void CloseTable();
   // False when the .dat does not exist (and is not to be created).
   bool OpenFiles(bool create);
@@ -152,8 +173,11 @@ class TOrvelDataManager : public TRecordSource,
   // -> the position of the record moved into record_no (0 when record_no was the last).
   int32_t mvDeleteRecord(int32_t current_index, int32_t record_no);
 
-  // Writes the headers, the log and the index file state as needed; nothing when read-only or
-  // unchanged since the last flush.
+  // Writes the log, the .bif and then the headers as needed; nothing when read-only or
+  // unchanged since the last flush. A crash part way leaves appended records and BLOB values
+  // out of the table, not half in it. A flush that overwrites what the stored headers still
+  // describe (a record moved by a delete, BLOB blocks freed from a stored value) is written to
+  // TABLE.jrn first, so that a crash leaves it wholly undone or replayable.
   void FlushBuffers();
   // Flushes the log when it has grown too large or old (and then the headers); only with
   // automatic flushing on, not read-only, not at design time. True when the log was written.
@@ -199,6 +223,8 @@ class TOrvelDataManager : public TRecordSource,
   static const void* ThisThread();
   bool HeldByThisThread() const { return owner_.load(std::memory_order_relaxed) == ThisThread(); }
   void CheckWritable(const char* operation) const;
+  // Delete and rename work on the files of a closed table.
+  void CheckClosed(const char* operation) const;
 
   void CheckRecordNo(const char* operation, int32_t record_no) const;
   void CheckImage(const char* operation, const uint8_t* image) const;
@@ -206,8 +232,25 @@ class TOrvelDataManager : public TRecordSource,
   const uint8_t* StoredImage(const uint8_t* image);
   void RaiseLastRecordId(const uint8_t* image);
   void CreateRecordsArray();
+  // LoadTable with an encrypted table: the password fits, or (design time) the user gave one
+  // that does.
+  int PasswordResult();
+  void ReportIndexProgress(int percent_done, bool start, bool finish);
   void HandFilesOver();
   void SaveHeadersAndSize();
+  // Runs a flush step with the .dat, .bif and .bdf standing in overlays when the flush could
+  // tear the table (needs_journal_): what it wrote goes to the journal first, then to the
+  // files. Otherwise it just runs the step.
+  template <typename Step>
+  void RunFlushStep(Step&& step);
+  void ApplyThroughJournal(std::vector<TJournalChange>& changes);
+  std::string JournalFileName() const { return table_.TableName() + kJournalExtension; }
+  // LoadTable, before any header is read: replays a complete journal and removes it, removes
+  // an incomplete one. False when a complete journal could not be replayed.
+  bool RecoverJournal();
+  // The .jrn first (a journal must never outlive the files it belongs to), then the rest in
+  // removal order.
+  std::vector<std::string> TableFileNames(const TOrvelTableFiles& table) const;
   void CutDataFile(bool only_when_longer);
   void ReleaseAll();
 
@@ -216,13 +259,31 @@ class TOrvelDataManager : public TRecordSource,
   void AcquireFiles();
   void ReleaseFiles();
 
-  // The BLOB store (TOrvelBlobStore) plugs in at these three: loading the .bif when the table
-  // opens, writing it at each flush, and flushing the .bdf and .bif files.
+  // What the BLOB store needs of the manager, all reached under its lock.
+  class TBlobContext : public TOrvelBlobStoreContext {
+   public:
+    explicit TBlobContext(TOrvelDataManager& manager) : manager_(manager) {}
+    TmvBufferLogArray* BufferLog() override { return manager_.log_.get(); }
+    const std::string& TablePassword() const override { return manager_.password_; }
+    bool IsReadOnly() const override {
+      return manager_.read_only_ || manager_.files_opened_read_only_;
+    }
+    void FlushIfNeeded() override { manager_.FlushIfNeeded(); }
+    void AcquireFiles() override { manager_.AcquireFiles(); }
+    void ReleaseFiles() override { manager_.ReleaseFiles(); }
+
+   private:
+    TOrvelDataManager& manager_;
+  };
+  // A BLOB store for the table's fields as they are now, emptied to the requested block size.
+  void CreateBlobStore();
   void LoadBlobHeaders();
   void SaveBlobHeaders();
   void FlushBlobFiles();
-  // A new table's .bif: no BLOB records yet.
-  void WriteEmptyBlobIndex();
+  // LoadTable: a BLOB record for every record and none beyond (a table cut short by a crash).
+  void MatchBlobRecords();
+  // The field header number of the BLOB field field_no, on an open table with BLOB fields.
+  int32_t BlobField(const char* operation, int32_t field_no, int32_t record_no) const;
 
   TOrvelDatabaseManager* database_manager_;
   TOrvelTableFiles table_;
@@ -230,6 +291,7 @@ class TOrvelDataManager : public TRecordSource,
   std::unique_ptr<TmvRecordsArray> records_;
   std::unique_ptr<TmvBufferLogArray> log_;
   std::unique_ptr<TRecordFileReader> reader_;
+  TBlobContext blob_context_{*this};
   std::unique_ptr<TOrvelBlobStore> blobs_;
   std::vector<TOrvelEngineDataset*> datasets_;
 
@@ -247,11 +309,26 @@ class TOrvelDataManager : public TRecordSource,
   bool fully_opened_ = false;
   bool headers_loaded_ = false;
   bool auto_flush_ = true;
+  // BLOB headers changed since the .bif was last written (a freed value logs nothing).
+  bool blobs_changed_ = false;
+  bool converting_ = false;
+  // The next flush rewrites records moved by a delete or reuses freed BLOB blocks that the
+  // stored .bif may still describe; such a flush goes through the journal.
+  bool needs_journal_ = false;
+  // The record count the files held at the last flush; BLOB values of records below it are
+  // described by the stored .bif.
+  int32_t flushed_record_count_ = 0;
   int32_t design_change_counter_ = 0;
+  // Design time: nesting of AcquireFiles, and whether the outermost one opened the files.
+  int acquire_depth_ = 0;
+  bool acquired_files_ = false;
 
   // Enciphered copies for the log, and the image of a record moved by a delete.
   std::vector<uint8_t> scratch_;
   std::vector<uint8_t> moved_image_;
+
+  // The current index build's progress, from IndexProgressFactory().
+  TOrvelIndexProgress index_progress_;
 
   std::recursive_mutex mutex_;
   int lock_depth_ = 0;

@@ -61,16 +61,16 @@ int TOrvelDataManager::ConnectDataset(TOrvelEngineDataset* dataset) {
       throw Exception(
           "TOrvelDataManager.ConnectDataset - Cannot open dataset in both Temporary and other "
           "modes.");
-  }
-  datasets_.push_back(dataset);
-  if (datasets_.size() > 1) {
+    // Refused before it is listed: a dataset left in the list would keep the table open.
     if (dataset->DatasetEncrypted() && dataset->DatasetPassword() != password_)
       throw Exception("TOrvelDataManager.ConnectDataset - Inavlid password for table \"" +
                       TableName() + "\"");
+    datasets_.push_back(dataset);
     if (read_only_ && !dataset->DatasetReadOnly() && !files_opened_read_only_) read_only_ = false;
     if (files_opened_read_only_) dataset->SetDatasetReadOnly(true);
     return 0;
   }
+  datasets_.push_back(dataset);
   try {
     capacity_hint_ = dataset->DatasetRecordCapacityHint();
     SetPassword(dataset->DatasetPassword());

@@ -7,15 +7,19 @@
 #include "engine/components/engine_globals.h"
 #include "engine/components/orvel_data_manager.h"
 #include "engine/components/orvel_database_manager.h"
-#include "engine/storage/blob_index_image.h"
+#include "engine/files/plain_file_system.h"
+#include "engine/protect/compression.h"
+#include "engine/storage/blob_store.h"
 #include "engine/storage/buffer_log.h"
 #include "engine/storage/index_list.h"
 #include "engine/storage/record_reader.h"
 #include "engine/storage/records_array.h"
+#include "engine/storage/stored_types.h"
 #include "platform/exception.h"
 #include "platform/field_defs.h"
 #include "platform/index_defs.h"
 #include "platform/random.h"
+#include "platform/streams.h"
 #include "platform/value_text.h"
 
 namespace orv {
@@ -23,6 +27,16 @@ namespace orv {
 namespace {
 
 constexpr size_t kMaxNameLength = 253;
+// Older formats are converted when they open.
+constexpr double kConvertBelowVersion = 2.199;
+// Below it the string fields lack their automatic case-insensitive indexes and date and time
+// keys sorted differently.
+constexpr double kAutoIndexVersion = 2.099;
+// Below it BLOB values are stored in a way this engine cannot read.
+constexpr double kOldestBlobVersion = 1.249;
+// A converted table keeps the short header layout, which its records are placed behind, in the
+// newest format that layout has.
+constexpr double kConvertedVersion = 4.49;
 constexpr uint32_t kRandomNameRange = 2147483647;
 
 bool IsValidName(const std::string& name) {
@@ -127,6 +141,9 @@ void TOrvelDataManager::CreateRecordsArray() {
 }
 
 void TOrvelDataManager::ReleaseAll() {
+  blobs_.reset();
+  blobs_changed_ = false;
+  converting_ = false;
   log_.reset();
   reader_.reset();
   records_.reset();
@@ -143,6 +160,8 @@ int TOrvelDataManager::LoadTable() {
   fully_opened_ = false;
   files_opened_read_only_ = false;
   InitTableHeader();
+  needs_journal_ = false;
+  if (!RecoverJournal()) return kLoadTableFilesUnusable;
   try {
     if (!OpenFiles(false)) {
       CloseFiles();
@@ -161,11 +180,9 @@ int TOrvelDataManager::LoadTable() {
       ReleaseAll();
       return kLoadTableBlobHeadersUnreadable;
     }
-    // At design time the password dialog asks again here until the password fits; the
-    // application never runs there, so a wrong password is final.
-    if (table_.Header().Encrypted && !CheckPassword()) {
+    if (const int result = PasswordResult(); result != kLoadTableOpened) {
       ReleaseAll();
-      return kLoadTableWrongPassword;
+      return result;
     }
     opened_ = true;
     log_ = std::make_unique<TmvBufferLogArray>(table_.File(tfkData), table_.DataOffset(),
@@ -177,12 +194,18 @@ int TOrvelDataManager::LoadTable() {
     TableHeaderType& header = table_.Header();
     if (header.IdVisibility != kIdentifierVisible && header.IdVisibility != kIdentifierHidden)
       header.IdVisibility = kIdentifierVisible;
-    // Formats below 2.199 are converted by ConvertToCurrentTable here; until then they open as
-    // they are stored. A table with BLOB fields brings its BLOB record count to the record
-    // count here as well, through the BLOB store.
-    if (IsDesignTime()) {
-      design_change_counter_ = header.ChangeCounter;
-      ReleaseFiles();
+    if (header.Version < kConvertBelowVersion) {
+      converting_ = header.BlobCompression == clFastest;
+      ConvertToCurrentTable();
+      converting_ = false;
+    }
+    if (IsDesignTime()) design_change_counter_ = header.ChangeCounter;
+    flushed_record_count_ = RecordCount();
+    MatchBlobRecords();
+    // At design time the files are held only for the length of each operation.
+    if (IsDesignTime() && database_manager_ != nullptr) {
+      CloseFiles();
+      database_manager_->ReleaseStore();
     }
   } catch (...) {
     ReleaseAll();
@@ -192,16 +215,31 @@ int TOrvelDataManager::LoadTable() {
   return kLoadTableOpened;
 }
 
+int TOrvelDataManager::PasswordResult() {
+  if (!table_.Header().Encrypted || CheckPassword()) return kLoadTableOpened;
+  if (!IsDesignTime()) return kLoadTableWrongPassword;
+  const TOrvelPasswordQuestion& ask = TablePasswordQuestion();
+  do {
+    std::string answer = password_;
+    if (!ask || !ask(TableName(), answer)) return kLoadTableNoPassword;
+    SetPassword(std::move(answer));
+  } while (!CheckPassword());
+  return kLoadTableOpened;
+}
+
 void TOrvelDataManager::CloseTable() {
   TLockScope lock(*this);
   const bool needs_flush =
       !read_only_ && !files_opened_read_only_ && fully_opened_ &&
       (!IsDesignTime() || table_.Header().ChangeCounter != design_change_counter_);
-  if (needs_flush) {
+  // Flushing headers that disagree would lose or misplace values on disk; LoadTable repairs
+  // the counts of what was flushed before.
+  const bool blobs_disagree = needs_flush && blobs_ && blobs_->RecordCount() != RecordCount();
+  if (needs_flush && !blobs_disagree) {
+    bool acquired = false;
     try {
       AcquireFiles();
-      // With the BLOB store plugged in, a BLOB record count other than the record count
-      // refuses the flush here.
+      acquired = true;
       FlushBuffers();
       indexes_->CheckIndexFile();
       CutDataFile(true);
@@ -210,9 +248,12 @@ void TOrvelDataManager::CloseTable() {
           "TOrvelDataManager.CloseTable - Cannot flush changes. Probably the table is opened by "
           "other application.");
     }
+    if (acquired) ReleaseFiles();
   }
   ReleaseAll();
-  if (IsDesignTime() && database_manager_ != nullptr) database_manager_->ReleaseStore();
+  if (blobs_disagree)
+    throw Exception(
+        "TOrvelDataManager.CloseTable - tableHeader.RecordCount <> blobFileHeader.RecordCount");
 }
 
 void TOrvelDataManager::CreateTable(const TFieldDefs& field_defs, const TIndexDefs& index_defs,
@@ -252,6 +293,7 @@ void TOrvelDataManager::CreateTable(const TFieldDefs& field_defs, const TIndexDe
   table_.SetFields(std::move(fields));
 
   try {
+    if (table_.HasBlobs()) CreateBlobStore();
     OpenFiles(true);
     headers_loaded_ = true;
     table_.SaveTableHeaders();
@@ -261,7 +303,7 @@ void TOrvelDataManager::CreateTable(const TFieldDefs& field_defs, const TIndexDe
         database_manager_->DeleteFile(table_.FileName(kind), store_mode_);
       }
     } else {
-      WriteEmptyBlobIndex();
+      blobs_->SaveBLOBHeaders(true);
     }
     indexes_->CreateAutoIndexes(auto_indexes);
     for (int i = 0; i < index_defs.Count(); ++i) {
@@ -278,25 +320,175 @@ void TOrvelDataManager::CreateTable(const TFieldDefs& field_defs, const TIndexDe
   ReleaseAll();
 }
 
-void TOrvelDataManager::WriteEmptyBlobIndex() {
-  TBlobIndexImage image;
-  image.Header.BlockSize = requested_block_size_;
-  image.Header.BlobFieldsPerRecord = table_.Geometry().BlobFields;
-  const std::vector<uint8_t> bytes = EncodeBlobIndexImage(image);
-  WriteBlobIndexFile(*table_.File(tfkBlobIndex), bytes);
+void TOrvelDataManager::CheckClosed(const char* operation) const {
+  if (opened_)
+    throw Exception(fmt::format("Error in TOrvelDataManager.{} - table \"{}\" is opened.",
+                                operation, TableName()));
+  if (database_manager_ == nullptr)
+    throw Exception(
+        fmt::format("TOrvelDataManager.{} - nil pointer to DatabaseManager.", operation));
 }
 
-void TOrvelDataManager::LoadBlobHeaders() {
-  // TOrvelBlobStore::LoadBLOBHeaders plugs in here; until then BLOB values are not read.
+namespace {
+
+// The order in which a table's files are deleted and renamed: the .dat, which makes the table
+// exist, goes last.
+constexpr TTableFileKind kRemovalOrder[] = {tfkBlobData, tfkBlobIndex, tfkIndex, tfkData};
+
+}  // namespace
+
+std::vector<std::string> TOrvelDataManager::TableFileNames(const TOrvelTableFiles& table) const {
+  std::vector<std::string> names{table.TableName() + kJournalExtension};
+  for (TTableFileKind kind : kRemovalOrder) names.push_back(table.FileName(kind));
+  return names;
 }
 
-void TOrvelDataManager::SaveBlobHeaders() {
-  // TOrvelBlobStore::SaveBLOBHeaders plugs in here; until then no BLOB header changes.
+bool TOrvelDataManager::RecoverJournal() {
+  if (store_mode_ == kStoreModeMemory || database_manager_ == nullptr) return true;
+  const std::string name = JournalFileName();
+  if (!database_manager_->FileExists(name, store_mode_)) return true;
+  std::string journal_table;
+  std::vector<TJournalChange> changes;
+  bool complete = false;
+  try {
+    TAbstractFile* journal = database_manager_->OpenFile(name, store_mode_, false, false, false);
+    if (journal == nullptr) return false;
+    try {
+      complete = ReadFlushJournal(*journal, journal_table, changes);
+    } catch (...) {
+      database_manager_->CloseFile(journal);
+      throw;
+    }
+    database_manager_->CloseFile(journal);
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (complete && read_only_)
+    throw Exception(fmt::format(
+        "TOrvelDataManager.LoadTable - table \"{}\" has an unfinished flush in \"{}\"; open it "
+        "writable once to complete it.",
+        TableName(), name));
+  if (complete) {
+    TAbstractFile* files[kTableFileKindCount] = {};
+    bool applied = false;
+    try {
+      for (const TJournalChange& change : changes)
+        if (files[change.kind] == nullptr)
+          files[change.kind] = database_manager_->OpenFile(table_.FileName(change.kind),
+                                                           store_mode_, false, false, false);
+      ApplyJournalChanges(changes, files);
+      applied = true;
+    } catch (const std::exception&) {
+    }
+    for (TAbstractFile* file : files)
+      if (file != nullptr) database_manager_->CloseFile(file);
+    if (!applied) return false;
+  }
+  // Nothing of an incomplete journal was applied: the files are as before its flush.
+  return database_manager_->DeleteFile(name, store_mode_);
 }
 
-void TOrvelDataManager::FlushBlobFiles() {
-  for (TTableFileKind kind : {tfkBlobData, tfkBlobIndex})
+void TOrvelDataManager::DeleteTable() {
+  TLockScope lock(*this);
+  CheckClosed("DeleteTable");
+  for (const std::string& name : TableFileNames(table_)) {
+    if (database_manager_->FileExists(name, store_mode_) &&
+        !database_manager_->DeleteFile(name, store_mode_))
+      throw Exception("Error in TOrvelDataManager.DeleteTable - " + name +
+                      " file cannot be deleted.");
+  }
+}
+
+void TOrvelDataManager::RenameTable(const std::string& new_name) {
+  TLockScope lock(*this);
+  CheckClosed("RenameTable");
+  TOrvelTableFiles renamed(new_name, *this);
+  const std::vector<std::string> old_files = TableFileNames(table_);
+  const std::vector<std::string> new_files = TableFileNames(renamed);
+  for (size_t i = 0; i < old_files.size(); ++i) {
+    const std::string& old_file = old_files[i];
+    const std::string& new_file = new_files[i];
+    if (!database_manager_->FileExists(old_file, store_mode_)) {
+      // A journal left under the new name would be replayed onto this table's files.
+      if (i == 0 && !SameText(old_file, new_file) &&
+          database_manager_->FileExists(new_file, store_mode_) &&
+          !database_manager_->DeleteFile(new_file, store_mode_))
+        throw Exception("Error in TOrvelDataManager.RenameTable - " + new_file +
+                        " file cannot be deleted");
+      continue;
+    }
+    if (!SameText(old_file, new_file) && database_manager_->FileExists(new_file, store_mode_) &&
+        !database_manager_->DeleteFile(new_file, store_mode_))
+      throw Exception("Error in TOrvelDataManager.RenameTable - " + old_file +
+                      " file cannot be overwritten");
+    if (!database_manager_->RenameFile(old_file, new_file, store_mode_))
+      throw Exception("Error in TOrvelDataManager.RenameTable - " + old_file +
+                      " file cannot be renamed.");
+  }
+  table_.SetTableName(new_name);
+}
+
+void TOrvelDataManager::SaveTable() {
+  TLockScope lock(*this);
+  if (!opened_) throw Exception("TOrvelDataManager.SaveTable - table is not opened.");
+  FlushBuffers();
+  indexes_->CheckIndexFile();
+  // Flushed files only: the copies are taken from the store's own file objects.
+  for (TTableFileKind kind : kRemovalOrder) {
+    if ((kind == tfkBlobData || kind == tfkBlobIndex) && !HasBlobs()) continue;
     if (TAbstractFile* file = table_.File(kind)) file->Flush();
+    database_manager_->SaveToStore(table_.FileName(kind));
+  }
+}
+
+void TOrvelDataManager::ConvertToCurrentTable() {
+  TLockScope lock(*this);
+  static constexpr const char* kOp = "Error in TOrvelDataManager.ConvertToCurrentTable - ";
+  if (read_only_ || files_opened_read_only_)
+    throw Exception(std::string(kOp) + "table is in ReadOnly mode!");
+  TableHeaderType& header = table_.Header();
+  const double version = header.Version;
+  TRecordGeometry converted;
+  std::string problem;
+  // The records stay where and as they are, so the new format must lay them out the same way.
+  const bool same_records =
+      ComputeRecordGeometry(table_.Fields(), kConvertedVersion, converted, problem) &&
+      converted.RecordSize == table_.Geometry().RecordSize &&
+      converted.FieldOffsets == table_.Geometry().FieldOffsets &&
+      converted.NullBytes == table_.Geometry().NullBytes;
+  if ((version < kOldestBlobVersion && HasBlobs()) || !same_records)
+    throw Exception(fmt::format(
+        "{}this table format is not supported, version = {:.2f}\r\nPlease contact the Orvabase "
+        "support team to convert this table to the current format.",
+        kOp, version));
+
+  if (version < kAutoIndexVersion) {
+    for (const FieldHeaderType& field : table_.Fields()) {
+      if (field.Type != ftString && field.Type != ftWideString) continue;
+      const std::string name = "@@" + field.Name;
+      if (indexes_->IndexExists(name) || name.size() > size_t(kShortNameCapacity)) continue;
+      indexes_->AddIndex(name, field.Name, true, "", "", kIxCaseInsensitive);
+    }
+    // Date and time keys are ordered as this format compares them; rebuilding every index is
+    // simpler than picking those with such a field and costs one sort each.
+    indexes_->InvalidateAll();
+    indexes_->BuildAllIndexes();
+  }
+
+  if (converting_ && blobs_) {
+    TMemoryStream value;
+    for (int32_t r = 0; r < RecordCount(); ++r)
+      for (int32_t f = 0; f < table_.Geometry().BlobFields; ++f) {
+        ReadBLOBValue(value, f, r);
+        WriteBLOBValue(value, f, r);
+      }
+  }
+
+  header.Version = kConvertedVersion;
+  ++header.ChangeCounter;
+  FlushBuffers();
+  indexes_->SaveIndexFile();
+  if (blobs_) blobs_->SaveBLOBHeaders(false);
 }
 
 }  // namespace orv

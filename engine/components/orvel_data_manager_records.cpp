@@ -4,7 +4,10 @@
 
 #include "engine/components/engine_globals.h"
 #include "engine/components/orvel_data_manager.h"
+#include "engine/components/orvel_database_manager.h"
 #include "engine/files/little_endian.h"
+#include "engine/files/plain_file_system.h"
+#include "engine/storage/blob_store.h"
 #include "engine/storage/buffer_log.h"
 #include "engine/storage/index_list.h"
 #include "engine/storage/record_reader.h"
@@ -96,6 +99,10 @@ int32_t TOrvelDataManager::mvAppendRecord(const uint8_t* image, int32_t current_
   TableHeaderType& header = table_.Header();
   ++header.ChangeCounter;
   const int32_t record_no = header.RecordCount;
+  if (blobs_ && blobs_->RecordCount() == record_no) {
+    blobs_->mvAddBLOBRecord();
+    blobs_changed_ = true;
+  }
   records_->AppendRecord(image);
   header.RecordCount = record_no + 1;
   // Logged before the indexes are told, so that a failing index step cannot leave a cached
@@ -151,7 +158,14 @@ int32_t TOrvelDataManager::mvDeleteRecord(int32_t current_index, int32_t record_
   }
   ++header.ChangeCounter;
   const int32_t position = indexes_->RecordDeleting(record_no, current_index);
+  if (blobs_) {
+    blobs_->mvDeleteBLOBRecord(record_no);
+    blobs_changed_ = true;
+  }
   header.RecordCount = last;
+  // Overwriting a flushed record (or freeing the BLOB blocks of one) before the header shrinks
+  // would tear the table at a crash in between.
+  if (record_no < flushed_record_count_ && (moves || blobs_)) needs_journal_ = true;
   if (moves) log_->AddToLog(record_no, stored);
   records_->DeleteRecord(record_no, moves ? moved_image_.data() : nullptr);
   FlushIfNeeded();
@@ -177,14 +191,77 @@ void TOrvelDataManager::SaveHeadersAndSize() {
   CutDataFile(false);
 }
 
+template <typename Step>
+void TOrvelDataManager::RunFlushStep(Step&& step) {
+  if (!needs_journal_ || store_mode_ == kStoreModeMemory) {
+    step();
+    flushed_record_count_ = RecordCount();
+    return;
+  }
+  std::vector<TJournalChange> changes;
+  std::vector<std::unique_ptr<TJournalOverlayFile>> overlays;
+  TAbstractFile* real[kTableFileKindCount] = {};
+  for (TTableFileKind kind : {tfkData, tfkBlobIndex, tfkBlobData}) {
+    real[kind] = table_.File(kind);
+    if (real[kind] == nullptr) continue;
+    overlays.push_back(std::make_unique<TJournalOverlayFile>(*real[kind], kind, changes));
+    table_.SwapFile(kind, overlays.back().get());
+  }
+  auto restore = [&] {
+    for (TTableFileKind kind : {tfkData, tfkBlobIndex, tfkBlobData})
+      if (real[kind] != nullptr) table_.SwapFile(kind, real[kind]);
+    HandFilesOver();
+    if (reader_) reader_->Invalidate();
+  };
+  HandFilesOver();
+  try {
+    step();
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  if (changes.empty()) return;
+  ApplyThroughJournal(changes);
+  needs_journal_ = false;
+  flushed_record_count_ = RecordCount();
+}
+
+void TOrvelDataManager::ApplyThroughJournal(std::vector<TJournalChange>& changes) {
+  const std::string name = JournalFileName();
+  TAbstractFile* journal = database_manager_->OpenFile(name, store_mode_, true, false, false);
+  if (journal == nullptr)
+    throw Exception(fmt::format("TOrvelDataManager.FlushBuffers - cannot create \"{}\"", name));
+  try {
+    WriteFlushJournal(*journal, TableName(), changes);
+  } catch (...) {
+    database_manager_->CloseFile(journal);
+    database_manager_->DeleteFile(name, store_mode_);
+    throw;
+  }
+  TAbstractFile* files[kTableFileKindCount] = {};
+  for (TTableFileKind kind : {tfkData, tfkBlobIndex, tfkBlobData}) files[kind] = table_.File(kind);
+  // A failure here leaves the complete journal, which the next open replays.
+  ApplyJournalChanges(changes, files);
+  if (reader_) reader_->Invalidate();
+  journal->SetSize(0);
+  journal->Flush();
+  database_manager_->CloseFile(journal);
+  database_manager_->DeleteFile(name, store_mode_);
+}
+
 bool TOrvelDataManager::FlushIfNeeded() {
   TLockScope lock(*this);
   if (!auto_flush_ || read_only_ || files_opened_read_only_ || IsDesignTime() || !log_)
     return false;
-  if (!log_->FlushIfNeeded()) return false;
-  SaveHeadersAndSize();
-  SaveBlobHeaders();
-  return true;
+  bool flushed = false;
+  RunFlushStep([&] {
+    if (!log_->FlushIfNeeded()) return;
+    flushed = true;
+    SaveBlobHeaders();
+    SaveHeadersAndSize();
+  });
+  return flushed;
 }
 
 void TOrvelDataManager::FlushBuffers() {
@@ -197,16 +274,19 @@ void TOrvelDataManager::FlushBuffers() {
         "TOrvelDataManager.FlushBuffers - Cannot write changes in table, as it was modified "
         "outside IDE.");
   const bool logged = log_ && log_->EntryCount() > 0;
-  if (stored.ChangeCounter == table_.Header().ChangeCounter && !logged) return;
-  table_.SaveTableHeaders();
-  // The log goes first, so that the device flush below covers the records too.
-  if (log_) log_->FlushBuffers();
-  CutDataFile(false);
+  if (stored.ChangeCounter == table_.Header().ChangeCounter && !logged && !blobs_changed_) return;
+  // In the order a crash can stop at any write: records and BLOB blocks, then the .bif that
+  // points at the blocks, then the header, whose record count takes appended records (and
+  // their BLOB records) into the table. Before it, they lie past the end and are dropped when
+  // the table opens. A flush that would overwrite what the stored headers still describe goes
+  // through the journal instead.
+  RunFlushStep([&] {
+    if (log_) log_->FlushBuffers();
+    if (table_.HasBlobs()) SaveBlobHeaders();
+    SaveHeadersAndSize();
+  });
   table_.File(tfkData)->Flush();
-  if (table_.HasBlobs()) {
-    SaveBlobHeaders();
-    FlushBlobFiles();
-  }
+  if (table_.HasBlobs()) FlushBlobFiles();
 }
 
 void TOrvelDataManager::SetAutoFlush(bool on) {

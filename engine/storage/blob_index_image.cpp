@@ -1,5 +1,7 @@
 #include "engine/storage/blob_index_image.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "engine/protect/compression.h"
@@ -198,12 +200,15 @@ void WriteBlobIndexFile(TAbstractFile& bif, std::span<const uint8_t> image) {
       packed.size() > size_t(TAbstractFile::kMaxSize - 4))
     throw Exception(
         "Error in TOrvelDataManager.SaveBLOBHeaders - blob headers cannot be compressed");
-  uint8_t count[4];
-  StoreI32(count, static_cast<int32_t>(image.size()));
-  bif.SetSize(static_cast<int32_t>(4 + packed.size()));
+  // One write over the old image, then the cut: a crash leaves the old image or the new one
+  // (inflate ignores an old tail behind it), never an empty or half file.
+  std::vector<uint8_t> bytes(4 + packed.size());
+  StoreI32(bytes.data(), static_cast<int32_t>(image.size()));
+  std::copy(packed.begin(), packed.end(), bytes.begin() + 4);
   bif.SetPosition(0);
-  bif.WriteBuffer(count, 4);
-  bif.WriteBuffer(packed.data(), static_cast<int32_t>(packed.size()));
+  bif.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+  if (bif.GetSize() != static_cast<int32_t>(bytes.size()))
+    bif.SetSize(static_cast<int32_t>(bytes.size()));
 }
 
 }  // namespace orv

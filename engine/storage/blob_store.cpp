@@ -431,9 +431,9 @@ void TOrvelBlobStore::SaveBLOBHeaders(bool force) {
     TAbstractFile& bdf = BlobFile(tfkBlobData, kOp);
     image.Header.RecordCount = 0;
     const std::vector<uint8_t> bytes = EncodeBlobIndexImage(image);
-    bdf.SetSize(0);
-    bif.SetSize(0);
+    // The .bif first: an old .bif must never meet an emptied .bdf.
     WriteBlobIndexFile(bif, bytes);
+    bdf.SetSize(0);
     // The .bdf is empty now: the next value starts at block 0 again.
     file_header_ = image.Header;
     headers_.Clear();

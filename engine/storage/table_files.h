@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/files/abstract_file.h"
@@ -54,6 +55,12 @@ class TOrvelTableFiles {
   // Null while not open.
   TAbstractFile* File(TTableFileKind kind) const { return files_[kind]; }
   void ReleaseFile(TTableFileKind kind) { ReleaseSlot(files_[kind]); }
+  // Puts another file object in the slot for a while (a journaled flush) and returns the one
+  // it held; the caller puts that back.
+  TAbstractFile* SwapFile(TTableFileKind kind, TAbstractFile* file) {
+    std::swap(files_[kind], file);
+    return file;
+  }
   void ReleaseFiles();
 
   TableHeaderType& Header() { return header_; }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/files/container_fixture.h"
+#include "tests/support/no_sync_env.h"
 
 namespace orv {
 namespace {
@@ -132,38 +133,9 @@ void ListFiles(TOSingleFileSystem& fs, const std::string& folder, Model& files) 
   for (const std::string& sub : subfolders) ListFiles(fs, sub, files);
 }
 
-// Durability is what the crash simulation decides, so the real flushes are skipped: they
-// would only make the test slow.
-class NoSyncFile : public OsFile {
- public:
-  explicit NoSyncFile(std::unique_ptr<OsFile> file) : file_(std::move(file)) {}
-  int64_t ReadAt(int64_t offset, void* buffer, int64_t count) override {
-    return file_->ReadAt(offset, buffer, count);
-  }
-  int64_t WriteAt(int64_t offset, const void* buffer, int64_t count) override {
-    return file_->WriteAt(offset, buffer, count);
-  }
-  int64_t Size() override { return file_->Size(); }
-  bool Truncate(int64_t size) override { return file_->Truncate(size); }
-  bool Flush() override { return true; }
-  int LastError() const override { return file_->LastError(); }
-
- private:
-  std::unique_ptr<OsFile> file_;
-};
-
-class NoSyncEnv : public EnvWrapper {
- public:
-  NoSyncEnv() : EnvWrapper(Env::Default()) {}
-  std::unique_ptr<OsFile> Open(const std::string& path, const FileOpenOptions& options) override {
-    auto file = EnvWrapper::Open(path, options);
-    return file ? std::make_unique<NoSyncFile>(std::move(file)) : nullptr;
-  }
-};
-
 class ContainerCrashTest : public ::testing::Test {
  protected:
-  NoSyncEnv no_sync_;
+  testing::NoSyncEnv no_sync_;
 
   // Runs the workload with the crash after `writes` writes; the model states the container may
   // be found in afterwards. Returns the writes the workload made.

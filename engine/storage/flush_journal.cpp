@@ -1,0 +1,268 @@
+#include "engine/storage/flush_journal.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/protect/checksum.h"
+#include "platform/exception.h"
+
+namespace orv {
+
+// The redo journal TABLE.jrn, written before a flush that could otherwise tear a table (a
+// record moved into a deleted one's number, BLOB blocks reused that the stored .bif still
+// points at) and removed once the flush reached the files. All numbers little-endian.
+//
+//   header   8  magic "ORVJRNL\x1a"
+//            4  version (1)
+//            2  table name length n (<= 255), then n bytes of the name (code page 1251)
+//   entry    1  file kind: 0 .dat, 2 .bif, 3 .bdf (the .idx is never journaled)
+//            1  operation: 0 write, 1 cut
+//            4  offset (write) or new size (cut), 0 .. 2^31 - 1
+//            4  length of the bytes that follow (write; 0 for a cut); offset + length must
+//               stay within 2^31 - 1, and the bytes must lie inside the journal
+//   trailer  4  entry count
+//            4  CRC-32 of every byte before it, the entry count included
+//            4  end magic "JEND"
+//
+// A journal without its whole trailer, or whose trailer disagrees, was never complete and
+// nothing of it was applied: it is removed. The name is kept for diagnostics only, since a
+// renamed table carries its journal along.
+
+namespace {
+
+constexpr char kMagic[8] = {'O', 'R', 'V', 'J', 'R', 'N', 'L', '\x1a'};
+constexpr char kEndMagic[4] = {'J', 'E', 'N', 'D'};
+constexpr uint32_t kVersion = 1;
+constexpr int32_t kTrailerSize = 12;
+constexpr int32_t kEntryHeadSize = 10;
+constexpr uint8_t kOpWrite = 0;
+constexpr uint8_t kOpCut = 1;
+
+void Put32(std::vector<uint8_t>& out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+bool JournaledKind(int kind) {
+  return kind == tfkData || kind == tfkBlobIndex || kind == tfkBlobData;
+}
+
+// Sequential reads of the journal within its checked size, with the running CRC.
+class TJournalReader {
+ public:
+  TJournalReader(TAbstractFile& file, int32_t end) : file_(file), end_(end) {}
+  int32_t Left() const { return end_ - position_; }
+  bool Take(void* target, int32_t count) {
+    if (count < 0 || count > Left()) return false;
+    if (count > 0 && file_.Read(target, count) != count) return false;
+    crc_ = Crc32(target, static_cast<size_t>(count), crc_);
+    position_ += count;
+    return true;
+  }
+  uint32_t Crc() const { return crc_; }
+
+ private:
+  TAbstractFile& file_;
+  int32_t end_;
+  int32_t position_ = 0;
+  uint32_t crc_ = 0;
+};
+
+}  // namespace
+
+TJournalOverlayFile::TJournalOverlayFile(TAbstractFile& base, TTableFileKind kind,
+                                         std::vector<TJournalChange>& changes)
+    : TAbstractFile(base.Owner(), base.FileName()),
+      base_(base),
+      kind_(kind),
+      changes_(changes),
+      base_size_(base.GetSize()),
+      size_(base_size_) {
+  for (const TJournalChange& change : changes_)
+    if (change.kind == kind_)
+      size_ = change.cut ? change.offset
+                         : std::max<int32_t>(size_, change.offset + int32_t(change.bytes.size()));
+}
+
+void TJournalOverlayFile::SetSize(int32_t size) {
+  if (size < 0) throw Exception(fmt::format("Invalid size {} for \"{}\"", size, FileName()));
+  changes_.push_back({kind_, true, size, {}});
+  size_ = size;
+  position_ = std::min(position_, size_);
+}
+
+int32_t TJournalOverlayFile::Seek(int32_t offset, int origin) {
+  const int32_t target = SeekTarget(position_, size_, offset, origin);
+  if (target >= 0) position_ = target;
+  return target;
+}
+
+int32_t TJournalOverlayFile::Read(void* buffer, int32_t count) {
+  if (count <= 0 || position_ >= size_) return 0;
+  const int32_t first = position_;
+  const int32_t bytes = std::min(count, size_ - first);
+  auto* out = static_cast<uint8_t*>(buffer);
+  std::memset(out, 0, static_cast<size_t>(bytes));
+  // What the real file holds, then every change of this file in order on top.
+  int32_t valid = base_size_;
+  const int32_t stored = std::clamp(base_size_ - first, 0, bytes);
+  if (stored > 0) {
+    if (base_.Seek(first, kFromBeginning) != first) return 0;
+    if (base_.Read(out, stored) != stored) return 0;
+  }
+  const int64_t end = int64_t(first) + bytes;
+  for (const TJournalChange& change : changes_) {
+    if (change.kind != kind_) continue;
+    if (change.cut) {
+      if (change.offset < valid && change.offset < end) {
+        const int64_t from = std::max<int64_t>(change.offset, first);
+        std::memset(out + (from - first), 0, static_cast<size_t>(end - from));
+      }
+      valid = change.offset;
+      continue;
+    }
+    const int64_t from = std::max<int64_t>(change.offset, first);
+    const int64_t to = std::min<int64_t>(change.offset + int64_t(change.bytes.size()), end);
+    if (from < to)
+      std::memcpy(out + (from - first), change.bytes.data() + (from - change.offset),
+                  static_cast<size_t>(to - from));
+    valid = std::max<int32_t>(valid, change.offset + int32_t(change.bytes.size()));
+  }
+  position_ += bytes;
+  return bytes;
+}
+
+int32_t TJournalOverlayFile::Write(const void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  if (int64_t(position_) + count > kMaxSize) return 0;
+  const auto* data = static_cast<const uint8_t*>(buffer);
+  // Writes that continue the previous one grow it, so a run of records stays one entry.
+  if (!changes_.empty()) {
+    TJournalChange& last = changes_.back();
+    if (last.kind == kind_ && !last.cut &&
+        int64_t(last.offset) + int64_t(last.bytes.size()) == position_) {
+      last.bytes.insert(last.bytes.end(), data, data + count);
+      position_ += count;
+      size_ = std::max(size_, position_);
+      return count;
+    }
+  }
+  changes_.push_back({kind_, false, position_, std::vector<uint8_t>(data, data + count)});
+  position_ += count;
+  size_ = std::max(size_, position_);
+  return count;
+}
+
+void WriteFlushJournal(TAbstractFile& file, const std::string& table_name,
+                       const std::vector<TJournalChange>& changes) {
+  if (table_name.size() > kJournalMaxNameLength)
+    throw Exception(fmt::format("Table name \"{}\" too long for a journal", table_name));
+  std::vector<uint8_t> head(kMagic, kMagic + sizeof(kMagic));
+  Put32(head, kVersion);
+  head.push_back(static_cast<uint8_t>(table_name.size()));
+  head.push_back(0);
+  head.insert(head.end(), table_name.begin(), table_name.end());
+  file.SetSize(0);
+  file.SetPosition(0);
+  file.WriteBuffer(head.data(), static_cast<int32_t>(head.size()));
+  uint32_t crc = Crc32(head.data(), head.size());
+  int64_t total = int64_t(head.size()) + kTrailerSize;
+  for (const TJournalChange& change : changes) {
+    if (!JournaledKind(change.kind))
+      throw Exception(fmt::format("File kind {} cannot be journaled", int(change.kind)));
+    std::vector<uint8_t> entry{static_cast<uint8_t>(change.kind), change.cut ? kOpCut : kOpWrite};
+    Put32(entry, static_cast<uint32_t>(change.offset));
+    Put32(entry, static_cast<uint32_t>(change.bytes.size()));
+    total += kEntryHeadSize + int64_t(change.bytes.size());
+    if (total > TAbstractFile::kMaxSize) throw Exception("The flush is too large for its journal");
+    file.WriteBuffer(entry.data(), kEntryHeadSize);
+    crc = Crc32(entry.data(), entry.size(), crc);
+    if (!change.bytes.empty()) {
+      file.WriteBuffer(change.bytes.data(), static_cast<int32_t>(change.bytes.size()));
+      crc = Crc32(change.bytes.data(), change.bytes.size(), crc);
+    }
+  }
+  std::vector<uint8_t> trailer;
+  Put32(trailer, static_cast<uint32_t>(changes.size()));
+  crc = Crc32(trailer.data(), trailer.size(), crc);
+  Put32(trailer, crc);
+  trailer.insert(trailer.end(), kEndMagic, kEndMagic + sizeof(kEndMagic));
+  file.WriteBuffer(trailer.data(), static_cast<int32_t>(trailer.size()));
+  file.Flush();
+}
+
+bool ReadFlushJournal(TAbstractFile& file, std::string& table_name,
+                      std::vector<TJournalChange>& changes) {
+  changes.clear();
+  table_name.clear();
+  const int32_t size = file.GetSize();
+  constexpr int32_t kHeadSize = int32_t(sizeof(kMagic)) + 4 + 2;
+  if (size < kHeadSize + kTrailerSize || file.Seek(0, TAbstractFile::kFromBeginning) != 0)
+    return false;
+  TJournalReader reader(file, size - kTrailerSize);
+  uint8_t head[kHeadSize];
+  if (!reader.Take(head, kHeadSize) || std::memcmp(head, kMagic, sizeof(kMagic)) != 0 ||
+      Get32(head + 8) != kVersion)
+    return false;
+  const int32_t name_length = head[12] | head[13] << 8;
+  if (name_length > int32_t(kJournalMaxNameLength)) return false;
+  std::string name(static_cast<size_t>(name_length), '\0');
+  if (!reader.Take(name.data(), name_length)) return false;
+  std::vector<TJournalChange> read;
+  // Each entry takes at least its head from the journal, so the loop ends within its size.
+  while (reader.Left() > 0) {
+    uint8_t entry[kEntryHeadSize];
+    if (!reader.Take(entry, kEntryHeadSize)) return false;
+    const uint8_t kind = entry[0], op = entry[1];
+    const uint32_t offset = Get32(entry + 2), length = Get32(entry + 6);
+    if (!JournaledKind(kind) || (op != kOpWrite && op != kOpCut)) return false;
+    if (offset > uint32_t(TAbstractFile::kMaxSize) ||
+        length > uint32_t(TAbstractFile::kMaxSize) - offset)
+      return false;
+    if (op == kOpCut && length != 0) return false;
+    if (int64_t(length) > reader.Left()) return false;
+    TJournalChange change;
+    change.kind = static_cast<TTableFileKind>(kind);
+    change.cut = op == kOpCut;
+    change.offset = static_cast<int32_t>(offset);
+    change.bytes.resize(length);
+    if (!reader.Take(change.bytes.data(), static_cast<int32_t>(length))) return false;
+    read.push_back(std::move(change));
+  }
+  uint8_t trailer[kTrailerSize];
+  if (file.Read(trailer, kTrailerSize) != kTrailerSize) return false;
+  const uint32_t crc = Crc32(trailer, 4, reader.Crc());
+  if (Get32(trailer) != read.size() || Get32(trailer + 4) != crc ||
+      std::memcmp(trailer + 8, kEndMagic, sizeof(kEndMagic)) != 0)
+    return false;
+  table_name = std::move(name);
+  changes = std::move(read);
+  return true;
+}
+
+void ApplyJournalChanges(const std::vector<TJournalChange>& changes,
+                         TAbstractFile* const (&files)[kTableFileKindCount]) {
+  bool touched[kTableFileKindCount] = {};
+  for (const TJournalChange& change : changes) {
+    TAbstractFile* file = JournaledKind(change.kind) ? files[change.kind] : nullptr;
+    if (file == nullptr)
+      throw Exception(
+          fmt::format("The journal changes {} which is not open", TableFileExtension(change.kind)));
+    if (change.cut) {
+      file->SetSize(change.offset);
+    } else if (!change.bytes.empty()) {
+      file->SetPosition(change.offset);
+      file->WriteBuffer(change.bytes.data(), static_cast<int32_t>(change.bytes.size()));
+    }
+    touched[change.kind] = true;
+  }
+  for (int kind = 0; kind < kTableFileKindCount; ++kind)
+    if (touched[kind]) files[kind]->Flush();
+}
+
+}  // namespace orv
