@@ -81,13 +81,23 @@ int TField::Index() const {
 }
 
 bool TField::GetIsNull() const {
-  std::vector<uint8_t> scratch;
+  TNativeBuffer scratch;
   return !ReadNative(&scratch);
 }
 
-bool TField::ReadNative(std::vector<uint8_t>* buffer) const {
-  buffer->assign(static_cast<size_t>(std::max(DataSize(), 8)), 0);
-  return GetData(buffer->data(), true);
+uint8_t* TField::TNativeBuffer::Reserve(size_t size) {
+  if (size <= sizeof inline_) {
+    data_ = inline_;
+  } else {
+    heap_.resize(size);
+    data_ = heap_.data();
+  }
+  std::memset(data_, 0, size);
+  return data_;
+}
+
+bool TField::ReadNative(TNativeBuffer* buffer) const {
+  return GetData(buffer->Reserve(static_cast<size_t>(std::max(DataSize(), 8))), true);
 }
 
 bool TField::GetData(void* buffer, bool native) const {
@@ -259,7 +269,7 @@ bool TStringField::ValidSize(int size) const {
 }
 
 std::string TStringField::GetAsString() const {
-  std::vector<uint8_t> buffer;
+  TNativeBuffer buffer;
   if (!ReadNative(&buffer)) return std::string();
   auto* text = reinterpret_cast<const char*>(buffer.data());
   // A stored value without its terminator still ends at the field size.
@@ -350,7 +360,7 @@ TIntegerField::TIntegerField(TComponent* owner, TFieldType type, int64_t min, in
     : TField(owner, type), min_(min), max_(max) {}
 
 bool TIntegerField::ReadValue(int64_t* value) const {
-  std::vector<uint8_t> buffer;
+  TNativeBuffer buffer;
   if (!ReadNative(&buffer)) return false;
   switch (DataType()) {
     case ftSmallint:
@@ -474,7 +484,7 @@ TFloatField::TFloatField(TComponent* owner) : TFloatField(owner, ftFloat) {}
 TFloatField::TFloatField(TComponent* owner, TFieldType type) : TField(owner, type) {}
 
 bool TFloatField::ReadFloat(double* value) const {
-  std::vector<uint8_t> buffer;
+  TNativeBuffer buffer;
   if (!ReadNative(&buffer)) return false;
   *value = Load<double>(buffer.data());
   return true;
@@ -544,7 +554,7 @@ TCurrencyField::TCurrencyField(TComponent* owner) : TFloatField(owner, ftCurrenc
 TBCDField::TBCDField(TComponent* owner) : TFloatField(owner, ftBCD) {}
 
 bool TBCDField::ReadFloat(double* value) const {
-  std::vector<uint8_t> buffer;
+  TNativeBuffer buffer;
   if (!ReadNative(&buffer)) return false;
   *value = static_cast<double>(Load<int64_t>(buffer.data())) / 10000.0;
   return true;
@@ -561,7 +571,7 @@ void TBCDField::WriteFloat(double value) {
 TBooleanField::TBooleanField(TComponent* owner) : TField(owner, ftBoolean) {}
 
 bool TBooleanField::GetAsBoolean() const {
-  std::vector<uint8_t> buffer;
+  TNativeBuffer buffer;
   return ReadNative(&buffer) && Load<int16_t>(buffer.data()) != 0;
 }
 
@@ -670,7 +680,7 @@ bool TBytesField::ValidSize(int size) const {
 }
 
 std::string TBytesField::GetAsString() const {
-  std::vector<uint8_t> buffer;
+  TNativeBuffer buffer;
   if (!ReadNative(&buffer)) return std::string();
   return std::string(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(Size()));
 }

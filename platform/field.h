@@ -138,8 +138,24 @@ class TField : public TComponent {
   [[noreturn]] void AccessError(const char* type_name) const;
   // "5 is not a valid value for field 'X'. The allowed range is 0 to 3".
   [[noreturn]] void RangeError(double value, double min, double max) const;
+  // Room for a native value; the usual field sizes need no allocation, as every getter reads
+  // through one.
+  class TNativeBuffer {
+   public:
+    TNativeBuffer() = default;
+    TNativeBuffer(const TNativeBuffer&) = delete;
+    TNativeBuffer& operator=(const TNativeBuffer&) = delete;
+    // size zeroed bytes.
+    uint8_t* Reserve(size_t size);
+    const uint8_t* data() const { return data_; }
+
+   private:
+    alignas(8) uint8_t inline_[256];
+    std::vector<uint8_t> heap_;
+    uint8_t* data_ = inline_;
+  };
   // Reads the native value into a scratch buffer of at least max(DataSize, 8) bytes.
-  bool ReadNative(std::vector<uint8_t>* buffer) const;
+  bool ReadNative(TNativeBuffer* buffer) const;
   void CheckInactive() const;
 
  private:
