@@ -15,6 +15,7 @@
 #include "engine/files/page_file_manager.h"
 #include "engine/files/page_map_manager.h"
 #include "platform/codepage.h"
+#include "tools/cli_arguments.h"
 #include "tools/orvfs_verify.h"
 
 namespace orv {
@@ -36,14 +37,8 @@ constexpr const char* kUsage =
     "Every command takes --password PW; without it the ORVFS_PASSWORD environment variable\n"
     "gives the password. Exit status: 0 success, 1 failure or damage, 2 usage error.\n";
 
-// Ends the command with exit status 1 and this text.
-struct Failure {
-  std::string text;
-};
-// Ends the command with exit status 2, the text and the usage text.
-struct UsageError {
-  std::string text;
-};
+using Failure = TCliFailure;
+using UsageError = TCliUsageError;
 
 struct CommandLine {
   std::string command;
@@ -72,48 +67,19 @@ CommandLine Parse(const std::vector<std::string>& args) {
     if (line.command == candidate.name) shape = &candidate;
   if (shape == nullptr) throw UsageError{fmt::format("unknown command \"{}\"", line.command)};
 
-  bool options_end = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (options_end || arg == "-" || arg.empty() || arg[0] != '-') {
-      line.operands.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_end = true;
-      continue;
-    }
-    const size_t equals = arg.find('=');
-    const std::string option = arg.substr(0, equals);
-    std::optional<std::string>* slot = nullptr;
-    if (option == "--password")
-      slot = &line.password;
-    else if (option == "--mode" && shape->layout_options)
-      slot = &line.mode;
-    else if (option == "--part-size" && shape->layout_options)
-      slot = &line.part_size;
-    else
-      throw UsageError{fmt::format("unknown option \"{}\" for {}", option, line.command)};
-    if (equals != std::string::npos)
-      *slot = arg.substr(equals + 1);
-    else if (i + 1 < args.size())
-      *slot = args[++i];
-    else
-      throw UsageError{fmt::format("option {} needs a value", option)};
+  std::vector<TCliValueOption> values = {{"--password", &line.password}};
+  if (shape->layout_options) {
+    values.push_back({"--mode", &line.mode});
+    values.push_back({"--part-size", &line.part_size});
   }
+  line.operands = ParseCliArguments(args, values);
   if (line.operands.size() < shape->min_operands || line.operands.size() > shape->max_operands)
     throw UsageError{fmt::format("wrong number of operands for {}", line.command)};
   return line;
 }
 
-// Command-line text (UTF-8) as the engine's 8-bit text; refuses what the code page cannot hold
-// rather than storing a different name.
 std::string ToEngineText(const std::string& utf8, const char* what) {
-  std::string text = Utf8ToCp1251(utf8);
-  if (Cp1251ToUtf8(text) != utf8)
-    throw Failure{
-        fmt::format("{} \"{}\" has characters that code page 1251 cannot hold", what, utf8)};
-  return text;
+  return CliToEngineText(utf8, what);
 }
 
 std::string ErrorText(int code) {

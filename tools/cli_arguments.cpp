@@ -1,0 +1,57 @@
+#include "tools/cli_arguments.h"
+
+#include <fmt/format.h>
+
+#include "platform/codepage.h"
+
+namespace orv {
+
+std::vector<std::string> ParseCliArguments(const std::vector<std::string>& args,
+                                           std::span<const TCliValueOption> values,
+                                           std::span<const TCliFlagOption> flags) {
+  std::vector<std::string> operands;
+  const std::string command = args.empty() ? std::string() : args[0];
+  bool options_end = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_end || arg == "-" || arg.empty() || arg[0] != '-') {
+      operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_end = true;
+      continue;
+    }
+    bool* flag = nullptr;
+    for (const TCliFlagOption& candidate : flags)
+      if (arg == candidate.name) flag = candidate.slot;
+    if (flag != nullptr) {
+      *flag = true;
+      continue;
+    }
+    const size_t equals = arg.find('=');
+    const std::string option = arg.substr(0, equals);
+    std::optional<std::string>* slot = nullptr;
+    for (const TCliValueOption& candidate : values)
+      if (option == candidate.name) slot = candidate.slot;
+    if (slot == nullptr)
+      throw TCliUsageError{fmt::format("unknown option \"{}\" for {}", option, command)};
+    if (equals != std::string::npos)
+      *slot = arg.substr(equals + 1);
+    else if (i + 1 < args.size())
+      *slot = args[++i];
+    else
+      throw TCliUsageError{fmt::format("option {} needs a value", option)};
+  }
+  return operands;
+}
+
+std::string CliToEngineText(const std::string& utf8, const char* what) {
+  std::string text = Utf8ToCp1251(utf8);
+  if (Cp1251ToUtf8(text) != utf8)
+    throw TCliFailure{
+        fmt::format("{} \"{}\" has characters that code page 1251 cannot hold", what, utf8)};
+  return text;
+}
+
+}  // namespace orv
