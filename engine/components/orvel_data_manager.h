@@ -226,6 +226,7 @@ class TOrvelDataManager : public TRecordSource,
   // Delete and rename work on the files of a closed table.
   void CheckClosed(const char* operation) const;
 
+  bool FreesStoredBlocks(int32_t field, int32_t record_no) const;
   void CheckRecordNo(const char* operation, int32_t record_no) const;
   void CheckImage(const char* operation, const uint8_t* image) const;
   // The image as the log keeps it: a copy enciphered in scratch_ for an encrypted table.

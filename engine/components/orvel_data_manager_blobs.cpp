@@ -60,6 +60,12 @@ int32_t TOrvelDataManager::BlobField(const char* operation, int32_t field_no,
                               operation, field_no, ordinal));
 }
 
+// Blocks freed from a value the stored .bif may still describe can be reused before the next
+// flush, and that flush must then not tear. A value without blocks frees nothing.
+bool TOrvelDataManager::FreesStoredBlocks(int32_t field, int32_t record_no) const {
+  return record_no < flushed_record_count_ && !blobs_->Header(field, record_no).Parts.empty();
+}
+
 void TOrvelDataManager::ReadBLOBValue(TStream& stream, int32_t field_no, int32_t record_no) {
   TLockScope lock(*this);
   const int32_t field = BlobField("mvReadBLOBValue", field_no, record_no);
@@ -72,8 +78,7 @@ void TOrvelDataManager::WriteBLOBValue(TStream& stream, int32_t field_no, int32_
   CheckWritable(kOp);
   const int32_t field = BlobField(kOp, field_no, record_no);
   blobs_changed_ = true;
-  // Blocks freed from a value the stored .bif describes may be reused before the next flush.
-  if (record_no < flushed_record_count_) needs_journal_ = true;
+  if (FreesStoredBlocks(field, record_no)) needs_journal_ = true;
   blobs_->WriteBLOBValue(stream, field, record_no);
 }
 
@@ -83,7 +88,7 @@ void TOrvelDataManager::DeleteBLOBValue(int32_t field_no, int32_t record_no) {
   CheckWritable(kOp);
   const int32_t field = BlobField(kOp, field_no, record_no);
   blobs_changed_ = true;
-  if (record_no < flushed_record_count_) needs_journal_ = true;
+  if (FreesStoredBlocks(field, record_no)) needs_journal_ = true;
   blobs_->DeleteBLOBValue(field, record_no);
 }
 

@@ -214,12 +214,15 @@ void TOrvelDataManager::RunFlushStep(Step&& step) {
     if (reader_) reader_->Invalidate();
   };
   HandFilesOver();
+  if (log_) log_->SetStretchPatching(false);
   try {
     step();
   } catch (...) {
+    if (log_) log_->SetStretchPatching(true);
     restore();
     throw;
   }
+  if (log_) log_->SetStretchPatching(true);
   restore();
   if (changes.empty()) return;
   ApplyThroughJournal(changes);
@@ -254,6 +257,8 @@ bool TOrvelDataManager::FlushIfNeeded() {
   TLockScope lock(*this);
   if (!auto_flush_ || read_only_ || files_opened_read_only_ || IsDesignTime() || !log_)
     return false;
+  // Asked after every change: only a log that is due sets up a (journaled) flush.
+  if (!log_->NeedsFlush()) return false;
   bool flushed = false;
   RunFlushStep([&] {
     if (!log_->FlushIfNeeded()) return;

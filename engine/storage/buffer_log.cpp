@@ -124,11 +124,14 @@ void TmvBufferLogArray::AddToLog(std::vector<uint8_t> blocks, std::vector<BLOBPa
       {tick_(), -1, kKindBlobBlocks, buffer, first_part, static_cast<int32_t>(parts.size())});
 }
 
-bool TmvBufferLogArray::FlushIfNeeded() {
+bool TmvBufferLogArray::NeedsFlush() const {
   if (entries_.empty()) return false;
   const uint32_t age = tick_() - entries_.front().tick;
-  if (buffers_.TotalBytes() < byte_limit_ && EntryCount() < kEntryLimit && age <= kAgeLimitMs)
-    return false;
+  return buffers_.TotalBytes() >= byte_limit_ || EntryCount() >= kEntryLimit || age > kAgeLimitMs;
+}
+
+bool TmvBufferLogArray::FlushIfNeeded() {
+  if (!NeedsFlush()) return false;
   FlushBuffers();
   return true;
 }
@@ -178,7 +181,7 @@ void TmvBufferLogArray::WriteRecordImages() {
   if (runs_.empty()) return;
   if (dat_ == nullptr)
     throw Exception("TmvBufferLogArray.FlushBuffers - the table file is not open");
-  if (runs_.size() > kScatteredRuns && WriteSpan(logged_bytes)) return;
+  if (stretch_patching_ && runs_.size() > kScatteredRuns && WriteSpan(logged_bytes)) return;
   int32_t position = dat_->GetPosition();
   for (const TRun& run : runs_) {
     if (run.position != position) dat_->SetPosition(static_cast<int32_t>(run.position));

@@ -91,8 +91,12 @@ class TmvBufferLogArray {
   // bytes may be stale.
   uint64_t FlushCount() const { return flush_count_; }
 
-  // Flushes when an entry or byte limit is reached or the oldest entry is more than 1000 ms
-  // old; true when it did.
+  // Off: every run of images is written where it goes, without reading the stretch around
+  // scattered ones, so that a journal collecting the writes holds only the images.
+  void SetStretchPatching(bool on) { stretch_patching_ = on; }
+  // Whether an entry or byte limit is reached or the oldest entry is more than 1000 ms old.
+  bool NeedsFlush() const;
+  // Flushes when NeedsFlush; true when it did.
   bool FlushIfNeeded();
   // Writes every entry in logged order and empties the log. Consecutive record images go out
   // in one write, and the file is positioned only where the next write does not follow the
@@ -136,6 +140,7 @@ class TmvBufferLogArray {
   std::vector<int32_t> newest_;
   uint64_t flush_count_ = 0;
   std::vector<TRun> runs_;
+  bool stretch_patching_ = true;
 };
 
 }  // namespace orv

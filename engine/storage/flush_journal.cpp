@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "engine/protect/checksum.h"
 #include "platform/exception.h"
@@ -162,37 +163,46 @@ void WriteFlushJournal(TAbstractFile& file, const std::string& table_name,
                        const std::vector<TJournalChange>& changes) {
   if (table_name.size() > kJournalMaxNameLength)
     throw Exception(fmt::format("Table name \"{}\" too long for a journal", table_name));
-  std::vector<uint8_t> head(kMagic, kMagic + sizeof(kMagic));
-  Put32(head, kVersion);
-  head.push_back(static_cast<uint8_t>(table_name.size()));
-  head.push_back(0);
-  head.insert(head.end(), table_name.begin(), table_name.end());
+  // Entries are gathered and written in large pieces: a flush of moved records has thousands
+  // of small ones.
+  constexpr size_t kPiece = 1 << 20;
+  std::vector<uint8_t> out(kMagic, kMagic + sizeof(kMagic));
+  Put32(out, kVersion);
+  out.push_back(static_cast<uint8_t>(table_name.size()));
+  out.push_back(0);
+  out.insert(out.end(), table_name.begin(), table_name.end());
   file.SetSize(0);
   file.SetPosition(0);
-  file.WriteBuffer(head.data(), static_cast<int32_t>(head.size()));
-  uint32_t crc = Crc32(head.data(), head.size());
-  int64_t total = int64_t(head.size()) + kTrailerSize;
+  uint32_t crc = 0;
+  auto write_out = [&] {
+    crc = Crc32(out.data(), out.size(), crc);
+    file.WriteBuffer(out.data(), static_cast<int32_t>(out.size()));
+    out.clear();
+  };
+  int64_t total = int64_t(out.size()) + kTrailerSize;
   for (const TJournalChange& change : changes) {
     if (!JournaledKind(change.kind))
       throw Exception(fmt::format("File kind {} cannot be journaled", int(change.kind)));
-    std::vector<uint8_t> entry{static_cast<uint8_t>(change.kind), change.cut ? kOpCut : kOpWrite};
-    Put32(entry, static_cast<uint32_t>(change.offset));
-    Put32(entry, static_cast<uint32_t>(change.bytes.size()));
     total += kEntryHeadSize + int64_t(change.bytes.size());
     if (total > TAbstractFile::kMaxSize) throw Exception("The flush is too large for its journal");
-    file.WriteBuffer(entry.data(), kEntryHeadSize);
-    crc = Crc32(entry.data(), entry.size(), crc);
-    if (!change.bytes.empty()) {
-      file.WriteBuffer(change.bytes.data(), static_cast<int32_t>(change.bytes.size()));
+    out.push_back(static_cast<uint8_t>(change.kind));
+    out.push_back(change.cut ? kOpCut : kOpWrite);
+    Put32(out, static_cast<uint32_t>(change.offset));
+    Put32(out, static_cast<uint32_t>(change.bytes.size()));
+    if (change.bytes.size() >= kPiece) {
+      write_out();
       crc = Crc32(change.bytes.data(), change.bytes.size(), crc);
+      file.WriteBuffer(change.bytes.data(), static_cast<int32_t>(change.bytes.size()));
+    } else {
+      out.insert(out.end(), change.bytes.begin(), change.bytes.end());
+      if (out.size() >= kPiece) write_out();
     }
   }
-  std::vector<uint8_t> trailer;
-  Put32(trailer, static_cast<uint32_t>(changes.size()));
-  crc = Crc32(trailer.data(), trailer.size(), crc);
-  Put32(trailer, crc);
-  trailer.insert(trailer.end(), kEndMagic, kEndMagic + sizeof(kEndMagic));
-  file.WriteBuffer(trailer.data(), static_cast<int32_t>(trailer.size()));
+  Put32(out, static_cast<uint32_t>(changes.size()));
+  crc = Crc32(out.data(), out.size(), crc);
+  Put32(out, crc);
+  out.insert(out.end(), kEndMagic, kEndMagic + sizeof(kEndMagic));
+  file.WriteBuffer(out.data(), static_cast<int32_t>(out.size()));
   file.Flush();
 }
 
@@ -245,21 +255,64 @@ bool ReadFlushJournal(TAbstractFile& file, std::string& table_name,
   return true;
 }
 
+namespace {
+
+constexpr size_t kPatchedWrites = 32;
+constexpr int64_t kPatchedSpanLimit = 16 << 20;
+
+// Many scattered writes to one file (as a journaled flush of moved records makes) are laid in
+// order over the stretch they fall in, read once and written back whole; the bytes that reach
+// the file are the same as one write each.
+bool ApplyAsOneStretch(TAbstractFile& file, std::span<const TJournalChange> writes) {
+  if (writes.size() < kPatchedWrites) return false;
+  int64_t low = writes.front().offset;
+  int64_t high = low;
+  for (const TJournalChange& change : writes) {
+    low = std::min<int64_t>(low, change.offset);
+    high = std::max<int64_t>(high, change.offset + int64_t(change.bytes.size()));
+  }
+  if (high - low > kPatchedSpanLimit) return false;
+  std::vector<uint8_t> stretch(static_cast<size_t>(high - low), 0);
+  const int64_t stored = std::min<int64_t>(high, file.GetSize()) - low;
+  if (stored > 0) {
+    file.SetPosition(static_cast<int32_t>(low));
+    file.ReadBuffer(stretch.data(), static_cast<int32_t>(stored));
+  }
+  for (const TJournalChange& change : writes)
+    std::memcpy(stretch.data() + (change.offset - low), change.bytes.data(), change.bytes.size());
+  file.SetPosition(static_cast<int32_t>(low));
+  file.WriteBuffer(stretch.data(), static_cast<int32_t>(stretch.size()));
+  return true;
+}
+
+}  // namespace
+
 void ApplyJournalChanges(const std::vector<TJournalChange>& changes,
                          TAbstractFile* const (&files)[kTableFileKindCount]) {
   bool touched[kTableFileKindCount] = {};
-  for (const TJournalChange& change : changes) {
+  for (size_t i = 0; i < changes.size();) {
+    const TJournalChange& change = changes[i];
     TAbstractFile* file = JournaledKind(change.kind) ? files[change.kind] : nullptr;
     if (file == nullptr)
       throw Exception(
           fmt::format("The journal changes {} which is not open", TableFileExtension(change.kind)));
+    touched[change.kind] = true;
     if (change.cut) {
       file->SetSize(change.offset);
-    } else if (!change.bytes.empty()) {
-      file->SetPosition(change.offset);
-      file->WriteBuffer(change.bytes.data(), static_cast<int32_t>(change.bytes.size()));
+      ++i;
+      continue;
     }
-    touched[change.kind] = true;
+    size_t end = i + 1;
+    while (end < changes.size() && changes[end].kind == change.kind && !changes[end].cut) ++end;
+    if (ApplyAsOneStretch(*file, std::span(changes).subspan(i, end - i))) {
+      i = end;
+      continue;
+    }
+    for (; i < end; ++i) {
+      if (changes[i].bytes.empty()) continue;
+      file->SetPosition(changes[i].offset);
+      file->WriteBuffer(changes[i].bytes.data(), static_cast<int32_t>(changes[i].bytes.size()));
+    }
   }
   for (int kind = 0; kind < kTableFileKindCount; ++kind)
     if (touched[kind]) files[kind]->Flush();

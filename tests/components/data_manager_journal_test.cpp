@@ -146,6 +146,31 @@ TEST(JournalOverlayTest, ReadsItsOwnWritesAndCutsOverTheFile) {
   EXPECT_EQ(Contents(*base), Contents(overlay));
 }
 
+// Scattered writes (a flush of moved records) are applied as one stretch; overlapping ones,
+// writes past the end and a cut between them must come out as one write each would.
+TEST(JournalOverlayTest, ManyScatteredWritesApplyLikeOneWriteEach) {
+  TMemoryPlainFileSystem fs("db");
+  TAbstractFile* base = fs.OpenFile("T.dat", true, false, false);
+  std::vector<uint8_t> expected(3000);
+  for (size_t i = 0; i < expected.size(); ++i) expected[i] = uint8_t(i * 7);
+  Fill(*base, expected);
+  std::vector<TJournalChange> changes;
+  auto write = [&](int32_t offset, size_t count, uint8_t value) {
+    changes.push_back({tfkData, false, offset, std::vector<uint8_t>(count, value)});
+    if (expected.size() < offset + count) expected.resize(offset + count, 0);
+    std::fill_n(expected.begin() + offset, count, value);
+  };
+  for (int k = 0; k < 60; ++k) write((k * 397) % 2900, 40, uint8_t(k + 1));
+  changes.push_back({tfkData, true, 2500, {}});
+  expected.resize(2500);
+  for (int k = 0; k < 40; ++k) write((k * 211) % 2600, 30, uint8_t(100 + k));
+  write(3100, 10, 250);
+
+  TAbstractFile* files[kTableFileKindCount] = {base};
+  ApplyJournalChanges(changes, files);
+  EXPECT_EQ(Contents(*base), expected);
+}
+
 class DataManagerJournalTest : public testing::DataManagerTest {
  protected:
   // Records with identifiers 1..count, N = 10 * identifier, a memo each; flushed and closed.
