@@ -54,4 +54,24 @@ std::string CliToEngineText(const std::string& utf8, const char* what) {
   return text;
 }
 
+int RunCliCommand(const char* tool, const std::vector<std::string>& args, const char* usage,
+                  std::ostream& out, std::ostream& err, const std::function<int()>& run) {
+  if (!args.empty() && (args[0] == "help" || args[0] == "--help" || args[0] == "-h")) {
+    out << usage;
+    return 0;
+  }
+  const std::string command = args.empty() ? tool : args[0];
+  try {
+    return run();
+  } catch (const TCliUsageError& e) {
+    err << tool << ": " << e.text << '\n' << usage;
+    return 2;
+  } catch (const TCliFailure& e) {
+    err << tool << ": " << command << ": " << e.text << '\n';
+  } catch (const std::exception& e) {
+    err << tool << ": " << command << ": " << e.what() << '\n';
+  }
+  return 1;
+}
+
 }  // namespace orv

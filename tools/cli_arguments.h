@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -37,5 +39,11 @@ std::vector<std::string> ParseCliArguments(const std::vector<std::string>& args,
 // Command-line text (UTF-8) as the engine's 8-bit text; refuses (TCliFailure) what the code
 // page cannot hold rather than using a different name.
 std::string CliToEngineText(const std::string& utf8, const char* what);
+
+// Runs one command of a tool and gives its exit status: "help" (or --help, -h) prints usage
+// and gives 0; TCliUsageError gives 2 with the usage text; TCliFailure and any other exception
+// give 1 with "tool: command: text"; otherwise run's result.
+int RunCliCommand(const char* tool, const std::vector<std::string>& args, const char* usage,
+                  std::ostream& out, std::ostream& err, const std::function<int()>& run);
 
 }  // namespace orv

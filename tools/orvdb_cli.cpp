@@ -743,23 +743,9 @@ class Orvdb {
 }  // namespace
 
 int RunOrvdb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, Env* env) {
-  if (!args.empty() && (args[0] == "help" || args[0] == "--help" || args[0] == "-h")) {
-    out << kUsage;
-    return kOrvdbOk;
-  }
-  const std::string command = args.empty() ? "orvdb" : args[0];
-  try {
-    const CommandLine line = Parse(args);
-    return Orvdb(line, out, err, env ? env : Env::Default()).Run();
-  } catch (const UsageError& e) {
-    err << "orvdb: " << e.text << '\n' << kUsage;
-    return kOrvdbUsage;
-  } catch (const Failure& e) {
-    err << "orvdb: " << command << ": " << e.text << '\n';
-  } catch (const std::exception& e) {
-    err << "orvdb: " << command << ": " << e.what() << '\n';
-  }
-  return kOrvdbFailed;
+  return RunCliCommand("orvdb", args, kUsage, out, err, [&] {
+    return Orvdb(Parse(args), out, err, env ? env : Env::Default()).Run();
+  });
 }
 
 }  // namespace orv

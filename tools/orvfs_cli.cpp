@@ -452,23 +452,9 @@ class Orvfs {
 }  // namespace
 
 int RunOrvfs(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, Env* env) {
-  if (!args.empty() && (args[0] == "help" || args[0] == "--help" || args[0] == "-h")) {
-    out << kUsage;
-    return kOrvfsOk;
-  }
-  std::string command = args.empty() ? "orvfs" : args[0];
-  try {
-    const CommandLine line = Parse(args);
-    return Orvfs(line, out, err, env ? env : Env::Default()).Run();
-  } catch (const UsageError& e) {
-    err << "orvfs: " << e.text << '\n' << kUsage;
-    return kOrvfsUsage;
-  } catch (const Failure& e) {
-    err << "orvfs: " << command << ": " << e.text << '\n';
-  } catch (const std::exception& e) {
-    err << "orvfs: " << command << ": " << e.what() << '\n';
-  }
-  return kOrvfsFailed;
+  return RunCliCommand("orvfs", args, kUsage, out, err, [&] {
+    return Orvfs(Parse(args), out, err, env ? env : Env::Default()).Run();
+  });
 }
 
 }  // namespace orv
