@@ -94,6 +94,9 @@ int TOrvelDataManager::ConnectDataset(TOrvelEngineDataset* dataset) {
 }
 
 void TOrvelDataManager::DisconnectDataset(TOrvelEngineDataset* dataset) {
+  // The shared list's lock first, so that no one can find this data manager and connect to it
+  // between the last dataset leaving and its destruction.
+  TOrvelLockGuard list_lock(DataManagers().Lock());
   {
     TLockScope lock(*this);
     auto it = std::find(datasets_.begin(), datasets_.end(), dataset);
@@ -107,7 +110,6 @@ void TOrvelDataManager::DisconnectDataset(TOrvelEngineDataset* dataset) {
   }
   // The last dataset takes the data manager with it; the destructor closes the table and
   // leaves the shared list.
-  TOrvelLockGuard list_lock(DataManagers().Lock());
   delete this;
 }
 

@@ -259,14 +259,12 @@ bool TOrvelDataManager::FlushIfNeeded() {
     return false;
   // Asked after every change: only a log that is due sets up a (journaled) flush.
   if (!log_->NeedsFlush()) return false;
-  bool flushed = false;
   RunFlushStep([&] {
-    if (!log_->FlushIfNeeded()) return;
-    flushed = true;
+    log_->FlushBuffers();
     SaveBlobHeaders();
     SaveHeadersAndSize();
   });
-  return flushed;
+  return true;
 }
 
 void TOrvelDataManager::FlushBuffers() {
