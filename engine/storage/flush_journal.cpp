@@ -258,31 +258,81 @@ bool ReadFlushJournal(TAbstractFile& file, std::string& table_name,
 namespace {
 
 constexpr size_t kPatchedWrites = 32;
-constexpr int64_t kPatchedSpanLimit = 16 << 20;
+// Unchanged bytes between two writes that are cheaper to read and write back than a write
+// call of its own.
+constexpr int64_t kJoinedGap = 4096;
+constexpr int64_t kWindowSize = 1 << 20;
 
-// Many scattered writes to one file (as a journaled flush of moved records makes) are laid in
-// order over the stretch they fall in, read once and written back whole; the bytes that reach
-// the file are the same as one write each.
-bool ApplyAsOneStretch(TAbstractFile& file, std::span<const TJournalChange> writes) {
-  if (writes.size() < kPatchedWrites) return false;
-  int64_t low = writes.front().offset;
-  int64_t high = low;
-  for (const TJournalChange& change : writes) {
-    low = std::min<int64_t>(low, change.offset);
-    high = std::max<int64_t>(high, change.offset + int64_t(change.bytes.size()));
+struct TCluster {
+  int64_t low, high;
+  std::vector<size_t> members;  // indexes into the writes, in journal order
+};
+
+// Writes sorted by offset, joined where less than kJoinedGap lies between them. Clusters do
+// not overlap, so only the order within one matters.
+std::vector<TCluster> Clusters(std::span<const TJournalChange> writes) {
+  std::vector<size_t> order(writes.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return writes[a].offset < writes[b].offset; });
+  std::vector<TCluster> clusters;
+  for (const size_t i : order) {
+    const int64_t low = writes[i].offset;
+    const int64_t high = low + int64_t(writes[i].bytes.size());
+    if (clusters.empty() || low > clusters.back().high + kJoinedGap)
+      clusters.push_back({low, high, {}});
+    TCluster& cluster = clusters.back();
+    cluster.high = std::max(cluster.high, high);
+    cluster.members.push_back(i);
   }
-  if (high - low > kPatchedSpanLimit) return false;
-  std::vector<uint8_t> stretch(static_cast<size_t>(high - low), 0);
-  const int64_t stored = std::min<int64_t>(high, file.GetSize()) - low;
-  if (stored > 0) {
-    file.SetPosition(static_cast<int32_t>(low));
-    file.ReadBuffer(stretch.data(), static_cast<int32_t>(stored));
+  for (TCluster& cluster : clusters) std::sort(cluster.members.begin(), cluster.members.end());
+  return clusters;
+}
+
+void WriteEach(TAbstractFile& file, std::span<const TJournalChange> writes,
+               const std::vector<size_t>& members) {
+  for (const size_t i : members) {
+    if (writes[i].bytes.empty()) continue;
+    file.SetPosition(writes[i].offset);
+    file.WriteBuffer(writes[i].bytes.data(), static_cast<int32_t>(writes[i].bytes.size()));
   }
-  for (const TJournalChange& change : writes)
-    std::memcpy(stretch.data() + (change.offset - low), change.bytes.data(), change.bytes.size());
-  file.SetPosition(static_cast<int32_t>(low));
-  file.WriteBuffer(stretch.data(), static_cast<int32_t>(stretch.size()));
-  return true;
+}
+
+// Many scattered writes close together (as a journaled flush of moved records makes) are laid
+// in order over the stretch they fall in, a window at a time read once and written back
+// whole; the bytes that reach the file are the same as one write each.
+void ApplyWrites(TAbstractFile& file, std::span<const TJournalChange> writes) {
+  std::vector<size_t> all(writes.size());
+  for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+  if (writes.size() < kPatchedWrites) return WriteEach(file, writes, all);
+  std::unique_ptr<uint8_t[]> window;
+  const int64_t file_size = file.GetSize();
+  for (const TCluster& cluster : Clusters(writes)) {
+    if (cluster.members.size() < kPatchedWrites) {
+      WriteEach(file, writes, cluster.members);
+      continue;
+    }
+    if (!window) window.reset(new uint8_t[kWindowSize]);
+    for (int64_t low = cluster.low; low < cluster.high; low += kWindowSize) {
+      const int64_t high = std::min(low + kWindowSize, cluster.high);
+      const int64_t stored = std::clamp<int64_t>(file_size - low, 0, high - low);
+      if (stored > 0) {
+        file.SetPosition(static_cast<int32_t>(low));
+        file.ReadBuffer(window.get(), static_cast<int32_t>(stored));
+      }
+      std::memset(window.get() + stored, 0, static_cast<size_t>(high - low - stored));
+      for (const size_t i : cluster.members) {
+        const TJournalChange& change = writes[i];
+        const int64_t from = std::max<int64_t>(change.offset, low);
+        const int64_t to = std::min<int64_t>(change.offset + int64_t(change.bytes.size()), high);
+        if (from < to)
+          std::memcpy(window.get() + (from - low), change.bytes.data() + (from - change.offset),
+                      static_cast<size_t>(to - from));
+      }
+      file.SetPosition(static_cast<int32_t>(low));
+      file.WriteBuffer(window.get(), static_cast<int32_t>(high - low));
+    }
+  }
 }
 
 }  // namespace
@@ -304,15 +354,8 @@ void ApplyJournalChanges(const std::vector<TJournalChange>& changes,
     }
     size_t end = i + 1;
     while (end < changes.size() && changes[end].kind == change.kind && !changes[end].cut) ++end;
-    if (ApplyAsOneStretch(*file, std::span(changes).subspan(i, end - i))) {
-      i = end;
-      continue;
-    }
-    for (; i < end; ++i) {
-      if (changes[i].bytes.empty()) continue;
-      file->SetPosition(changes[i].offset);
-      file->WriteBuffer(changes[i].bytes.data(), static_cast<int32_t>(changes[i].bytes.size()));
-    }
+    ApplyWrites(*file, std::span(changes).subspan(i, end - i));
+    i = end;
   }
   for (int kind = 0; kind < kTableFileKindCount; ++kind)
     if (touched[kind]) files[kind]->Flush();

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/common/orv_exception.h"
+#include "engine/storage/index_delete_run.h"
 #include "engine/storage/index_sort.h"
 #include "platform/clock.h"
 #include "platform/exception.h"
@@ -79,8 +80,23 @@ class TScopedFlag {
 struct TOrvelIndexList::TIndex {
   IndexHeaderType header;
   std::string upper_name;
-  TmvIntArray array;
   bool valid = false;
+  // Positions -> record numbers. Every reader comes through Array(), which first writes in
+  // the run of deletes that RecordDeleting may be keeping aside.
+  mutable TmvIntArray array;
+  mutable TIndexDeleteRun delete_run;
+  // Array() calls, and their number when the last delete was done: deletes with no read in
+  // between come in a row.
+  mutable int64_t reads = 0;
+  int64_t reads_after_delete = -1;
+  int32_t deletes_in_row = 0;
+
+  TmvIntArray& Array() const {
+    ++reads;
+    if (delete_run.Active()) array.Assign(delete_run.Finish());
+    return array;
+  }
+  int32_t EntryCount() const { return delete_run.Active() ? delete_run.Count() : array.Count(); }
   std::unique_ptr<TIndexKeyComparer> comparer;
   // The last positions FindRecordPosition found: a delete looks up two records (the removed
   // one and the last one), and changes walking the table find the next record close to where
@@ -128,7 +144,7 @@ const IndexHeaderType& TOrvelIndexList::Header(int32_t index_no) const {
 }
 
 const TmvIntArray& TOrvelIndexList::Array(int32_t index_no) const {
-  return At(index_no, "Array").array;
+  return At(index_no, "Array").Array();
 }
 
 bool TOrvelIndexList::IsValid(int32_t index_no) const {
@@ -308,14 +324,14 @@ void TOrvelIndexList::BuildIndex(int32_t index_no, bool report_progress) {
   const int32_t count = records_.RecordCount();
   index.valid = true;
   try {
-    index.array.SetCount(count);
+    index.Array().SetCount(count);
     if (count <= 0) return;
-    std::iota(index.array.data(), index.array.data() + count, 0);
+    std::iota(index.Array().data(), index.Array().data() + count, 0);
     const bool reporting = Reporting(report_progress);
     if (reporting) Notify(0, true, false);
     ++sort_count_;
     const TSortProgress progress = [this](int percent) { Notify(percent, false, false); };
-    SortIndexArray(records_, Comparer(index_no), index.array, reporting ? &progress : nullptr);
+    SortIndexArray(records_, Comparer(index_no), index.Array(), reporting ? &progress : nullptr);
     if (reporting) Notify(100, false, true);
   } catch (...) {
     index.valid = false;
@@ -352,9 +368,9 @@ void TOrvelIndexList::Clear() {
 int32_t TOrvelIndexList::FindInsertPosition(int32_t index_no, const uint8_t* image, int32_t n) {
   TIndex& index = At(index_no, "FindInsertPosition");
   const TIndexKeyComparer& comparer = Comparer(index_no);
-  n = std::clamp(n, 0, index.array.Count());
+  n = std::clamp(n, 0, index.Array().Count());
   if (n == 0) return 0;
-  const TmvIntArray& a = index.array;
+  const TmvIntArray& a = index.Array();
   auto compare_at = [&](int32_t p) { return comparer.Compare(image, records_.GetRecordPtr(a[p])); };
   int32_t p = n / 2, step = n / 2;
   int c;
@@ -380,7 +396,7 @@ int32_t TOrvelIndexList::FindInsertPosition(int32_t index_no, const uint8_t* ima
 
 int32_t TOrvelIndexList::ExactPosition(int32_t index_no, const uint8_t* image, int32_t n) {
   const TIndexKeyComparer& comparer = Comparer(index_no);
-  const TmvIntArray& a = indexes_[static_cast<size_t>(index_no)]->array;
+  const TmvIntArray& a = indexes_[static_cast<size_t>(index_no)]->Array();
   n = std::clamp(n, 0, a.Count());
   // Records mostly arrive in key order of the identifier index: one comparison places them.
   if (n > 0 && comparer.CompareExact(records_.GetRecordPtr(a[n - 1]), image) < 0) return n;
@@ -390,7 +406,7 @@ int32_t TOrvelIndexList::ExactPosition(int32_t index_no, const uint8_t* image, i
 int32_t TOrvelIndexList::ExactPositionIn(int32_t index_no, const uint8_t* image, int32_t first,
                                          int32_t last) {
   const TIndexKeyComparer& comparer = Comparer(index_no);
-  const TmvIntArray& a = indexes_[static_cast<size_t>(index_no)]->array;
+  const TmvIntArray& a = indexes_[static_cast<size_t>(index_no)]->Array();
   int32_t n = last - first;
   while (n > 0) {
     const int32_t half = n / 2;
@@ -407,7 +423,7 @@ int32_t TOrvelIndexList::ExactPositionIn(int32_t index_no, const uint8_t* image,
 int32_t TOrvelIndexList::ExactPositionNear(int32_t index_no, const uint8_t* image, int32_t n,
                                            int32_t hint) {
   const TIndexKeyComparer& comparer = Comparer(index_no);
-  const TmvIntArray& a = indexes_[static_cast<size_t>(index_no)]->array;
+  const TmvIntArray& a = indexes_[static_cast<size_t>(index_no)]->Array();
   n = std::clamp(n, 0, a.Count());
   if (n == 0) return 0;
   hint = std::clamp(hint, 0, n - 1);
@@ -447,7 +463,7 @@ int32_t TOrvelIndexList::FindRecordPosition(int32_t index_no, int32_t record_no,
   TIndex& index = At(index_no, "FindRecordPosition");
   if (!index.valid) BuildIndex(index_no, false);
   if (record_no < 0 || record_no >= records_.RecordCount()) return -1;
-  const int32_t n = std::min(count < 0 ? records_.RecordCount() : count, index.array.Count());
+  const int32_t n = std::min(count < 0 ? records_.RecordCount() : count, index.Array().Count());
   if (const int32_t near = index.NearRecent(record_no, n); near >= 0) return index.Remember(near);
   int32_t p;
   {
@@ -455,7 +471,7 @@ int32_t TOrvelIndexList::FindRecordPosition(int32_t index_no, int32_t record_no,
     p = ExactPositionNear(index_no, records_.GetRecordPtr(record_no), n, index.OldestRecent());
     lock.Unlock();
   }
-  const TmvIntArray& a = index.array;
+  const TmvIntArray& a = index.Array();
   if (p < n && a[p] == record_no) return index.Remember(p);
   // Equal keys out of identifier order (an array read from a .idx this list did not sort) hide
   // the record somewhere in their run.
@@ -494,9 +510,9 @@ int32_t TOrvelIndexList::RecordAppended(int32_t record_no, int32_t current_index
   for (int32_t i = 0; i < Count(); ++i) {
     TIndex& index = *indexes_[static_cast<size_t>(i)];
     // An array that does not hold every other record cannot take the new one in order.
-    if (index.valid && (i == current_index || maintain_all) && index.array.Count() == record_no) {
+    if (index.valid && (i == current_index || maintain_all) && index.Array().Count() == record_no) {
       const int32_t at = ExactPosition(i, image, record_no);
-      index.array.Insert(at, record_no);
+      index.Array().Insert(at, record_no);
       if (i == current_index) position = at;
     } else {
       index.valid = false;
@@ -513,7 +529,7 @@ int32_t TOrvelIndexList::RecordUpdating(int32_t record_no, const uint8_t* old_im
   int32_t position = -1;
   for (int32_t i = 0; i < Count(); ++i) {
     TIndex& index = *indexes_[static_cast<size_t>(i)];
-    if (!index.valid || (i != current_index && !maintain_all) || index.array.Count() != count) {
+    if (!index.valid || (i != current_index && !maintain_all) || index.Array().Count() != count) {
       index.valid = false;
       continue;
     }
@@ -529,51 +545,77 @@ int32_t TOrvelIndexList::RecordUpdating(int32_t record_no, const uint8_t* old_im
     }
     const int32_t new_at = ExactPosition(i, new_image, count);
     if (new_at != old_at && new_at != old_at + 1)
-      index.array.Move(old_at, new_at > old_at ? new_at - 1 : new_at);
+      index.Array().Move(old_at, new_at > old_at ? new_at - 1 : new_at);
     if (i == current_index) position = new_at;
   }
   return position;
+}
+
+bool TOrvelIndexList::DeletesInRun(TIndex& index, int32_t count) {
+  index.deletes_in_row = index.reads == index.reads_after_delete ? index.deletes_in_row + 1 : 1;
+  if (index.delete_run.Active()) return true;
+  // Starting and ending a run each pass over the whole array once: worth it only for a run
+  // long enough to pay for that.
+  const int32_t run_length = std::max(kDeleteRunMinimum, count / kDeleteRunShare);
+  if (index.deletes_in_row < run_length) return false;
+  if (index.delete_run.Start(index.array, count)) return true;
+  // Not a permutation of the records: the searches will find the damage.
+  index.deletes_in_row = 0;
+  return false;
 }
 
 int32_t TOrvelIndexList::RecordDeleting(int32_t record_no, int32_t current_index) {
   const bool maintain_all = ShouldMaintainAllIndexes();
   const int32_t count = records_.RecordCount();
   const int32_t last = count - 1;
+  const int32_t moved = record_no < last ? last : -1;
   struct TChange {
     int32_t index_no, removed_at, moved_at;
+    bool in_run;
   };
   std::vector<TChange> changes;
   // Every position is found before any array changes, so a failure leaves them all as they
   // were.
   for (int32_t i = 0; i < Count(); ++i) {
     TIndex& index = *indexes_[static_cast<size_t>(i)];
-    if (!index.valid || (i != current_index && !maintain_all) || index.array.Count() != count) {
+    if (!index.valid || (i != current_index && !maintain_all) || index.EntryCount() != count) {
       index.valid = false;
       continue;
     }
-    const int32_t removed_at = FindRecordPosition(i, record_no, count);
+    const bool in_run = DeletesInRun(index, count);
+    int32_t removed_at, moved_at = -1;
+    if (in_run) {
+      removed_at = index.delete_run.PositionOf(record_no);
+      if (moved >= 0) moved_at = index.delete_run.PositionOf(moved);
+    } else {
+      removed_at = FindRecordPosition(i, record_no, count);
+      if (removed_at >= 0 && moved >= 0) moved_at = FindRecordPosition(i, moved, count);
+    }
+    index.reads_after_delete = index.reads;
     if (removed_at < 0) {
       // A record that exists but is missing from the array means the array is damaged.
       if (record_no >= 0 && record_no < count) index.valid = false;
       Fail(fmt::format("TOrvelDataManager.mvDeleteRecord - invalid record Number, recPos = {}",
                        record_no));
     }
-    int32_t moved_at = -1;
-    if (record_no < last) {
-      moved_at = FindRecordPosition(i, last, count);
-      if (moved_at < 0) {
-        index.valid = false;
-        Fail(fmt::format("TOrvelDataManager.mvDeleteRecord - invalid record Number, last = {}",
-                         last));
-      }
+    if (moved >= 0 && moved_at < 0) {
+      index.valid = false;
+      Fail(
+          fmt::format("TOrvelDataManager.mvDeleteRecord - invalid record Number, last = {}", last));
     }
-    changes.push_back({i, removed_at, moved_at});
+    changes.push_back({i, removed_at, moved_at, in_run});
   }
-  int32_t position = record_no < last ? -1 : 0;
+  int32_t position = moved >= 0 ? -1 : 0;
   for (const TChange& change : changes) {
-    TmvIntArray& array = indexes_[static_cast<size_t>(change.index_no)]->array;
-    if (change.moved_at >= 0) array[change.moved_at] = record_no;
-    array.Delete(change.removed_at);
+    TIndex& index = *indexes_[static_cast<size_t>(change.index_no)];
+    if (change.in_run) {
+      index.delete_run.Remove(record_no, moved);
+    } else {
+      TmvIntArray& array = index.Array();
+      if (change.moved_at >= 0) array[change.moved_at] = record_no;
+      array.Delete(change.removed_at);
+      index.reads_after_delete = index.reads;
+    }
     if (change.index_no == current_index && change.moved_at >= 0)
       position = change.moved_at > change.removed_at ? change.moved_at - 1 : change.moved_at;
   }
@@ -610,9 +652,9 @@ void TOrvelIndexList::LoadIndexFile(bool read_only) {
     }
     index->valid = true;
     if (contents.ArraysRead)
-      index->array.Assign(count > 0 ? std::move(contents.Arrays[i]) : std::vector<int32_t>());
+      index->Array().Assign(count > 0 ? std::move(contents.Arrays[i]) : std::vector<int32_t>());
     else
-      index->array.SetCount(count);
+      index->Array().SetCount(count);
     indexes_.push_back(std::move(index));
   }
   if (usable) {
@@ -639,7 +681,7 @@ void TOrvelIndexList::SaveIndexFile() {
     headers.push_back(index.header);
   }
   WriteIndexFile(file, table_.Header().ChangeCounter, table_.Header().Version, headers, count,
-                 [this](size_t i) { return indexes_[i]->array.Items(); });
+                 [this](size_t i) { return indexes_[i]->Array().Items(); });
 }
 
 void TOrvelIndexList::CheckIndexFile() {

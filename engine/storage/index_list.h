@@ -154,6 +154,12 @@ class TOrvelIndexList {
   int32_t ExactPositionIn(int32_t index_no, const uint8_t* image, int32_t first, int32_t last);
   // The same, searching outward from position hint first.
   int32_t ExactPositionNear(int32_t index_no, const uint8_t* image, int32_t n, int32_t hint);
+  // Counts the delete in its index's row of deletes; true when it is to be done in the run
+  // kept aside (index_delete_run.h), which it starts once the row is long enough.
+  bool DeletesInRun(TIndex& index, int32_t count);
+
+  static constexpr int32_t kDeleteRunMinimum = 16;
+  static constexpr int32_t kDeleteRunShare = 256;  // of the record count
 
   TOrvelTableFiles& table_;
   TRecordSource& records_;

@@ -165,6 +165,11 @@ TEST(JournalOverlayTest, ManyScatteredWritesApplyLikeOneWriteEach) {
   expected.resize(2500);
   for (int k = 0; k < 40; ++k) write((k * 211) % 2600, 30, uint8_t(100 + k));
   write(3100, 10, 250);
+  // Apart from the rest, past the end: the zeros between are stored, the gap is not read.
+  for (int k = 0; k < 40; ++k) write(20000 + k * 300, 50, uint8_t(k));
+  // Dense over more than one window of the stretch.
+  for (int k = 0; k < 5000; ++k) write(40000 + k * 250, 100, uint8_t(k * 3));
+  write(0, 16, 77);
 
   TAbstractFile* files[kTableFileKindCount] = {base};
   ApplyJournalChanges(changes, files);

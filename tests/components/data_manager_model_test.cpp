@@ -280,6 +280,19 @@ void DataManagerModelTest::Run(bool encrypted, uint32_t default_steps) {
       std::vector<uint8_t> row = RandomRow(manager->Table(), model.Id(model.rows[size_t(r)]));
       manager->mvUpdateRecord(row.data(), current, r);
       model.rows[size_t(r)] = row;
+    } else if (dice == 96 && count > 40) {
+      // Deletes in a row, nothing read in between: the indexes keep them aside as one run.
+      const auto deletes = static_cast<int32_t>(20 + random_() % (count / 2));
+      int32_t r = 0, position = 0;
+      for (int32_t k = 0; k < deletes; ++k) {
+        r = static_cast<int32_t>(random_() % manager->RecordCount());
+        position = manager->mvDeleteRecord(current, r);
+        model.rows[size_t(r)] = model.rows.back();
+        model.rows.pop_back();
+      }
+      if (r < manager->RecordCount() && manager->Indexes().IsValid(current)) {
+        ASSERT_EQ(manager->Indexes().Array(current)[position], r) << "step " << step;
+      }
     } else if (dice < 97) {
       const auto r = static_cast<int32_t>(random_() % count);
       const int32_t position = manager->mvDeleteRecord(current, r);
