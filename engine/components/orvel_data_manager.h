@@ -244,7 +244,16 @@ class TOrvelDataManager : public TRecordSource,
   // files. Otherwise it just runs the step.
   template <typename Step>
   void RunFlushStep(Step&& step);
+  // Appends the changes to the journal (opening it for the first), then writes them to the
+  // files, which are flushed only when the journal is retired.
   void ApplyThroughJournal(std::vector<TJournalChange>& changes);
+  // Flushes the files and removes the journal; nothing without one.
+  void RetireJournal();
+  // Leaves the journal for the next LoadTable to replay.
+  void CloseJournal();
+  // The log, the .bif and the headers, whatever the automatic flushing (BLOB reads).
+  void FlushLog();
+  static constexpr int32_t kJournalRetireSize = 64 << 20;
   std::string JournalFileName() const { return table_.TableName() + kJournalExtension; }
   // LoadTable, before any header is read: replays a complete journal and removes it, removes
   // an incomplete one. False when a complete journal could not be replayed.
@@ -270,6 +279,7 @@ class TOrvelDataManager : public TRecordSource,
       return manager_.read_only_ || manager_.files_opened_read_only_;
     }
     void FlushIfNeeded() override { manager_.FlushIfNeeded(); }
+    void FlushLog() override { manager_.FlushLog(); }
     void AcquireFiles() override { manager_.AcquireFiles(); }
     void ReleaseFiles() override { manager_.ReleaseFiles(); }
 
@@ -316,6 +326,11 @@ class TOrvelDataManager : public TRecordSource,
   // The next flush rewrites records moved by a delete or reuses freed BLOB blocks that the
   // stored .bif may still describe; such a flush goes through the journal.
   bool needs_journal_ = false;
+  // The journal while it holds flushes whose files were not flushed yet (a burst of deletes
+  // journals each of its flushes without flushing the files). A flush that needs no journal
+  // retires it first, and so do FlushBuffers and a journal grown past kJournalRetireSize.
+  TAbstractFile* journal_ = nullptr;
+  bool journal_failed_ = false;
   // The record count the files held at the last flush; BLOB values of records below it are
   // described by the stored .bif.
   int32_t flushed_record_count_ = 0;

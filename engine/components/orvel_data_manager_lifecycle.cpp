@@ -128,6 +128,8 @@ bool TOrvelDataManager::OpenFiles(bool create) {
 
 void TOrvelDataManager::CloseFiles() {
   TLockScope lock(*this);
+  CloseJournal();
+  journal_failed_ = false;
   table_.ReleaseFiles();
   HandFilesOver();
 }

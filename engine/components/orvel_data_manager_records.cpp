@@ -193,6 +193,9 @@ void TOrvelDataManager::SaveHeadersAndSize() {
 
 template <typename Step>
 void TOrvelDataManager::RunFlushStep(Step&& step) {
+  // A flush that needs no journal must not go to the files while the journal still holds
+  // earlier flushes, which a crash would replay over it.
+  if (!needs_journal_) RetireJournal();
   if (!needs_journal_ || store_mode_ == kStoreModeMemory) {
     step();
     flushed_record_count_ = RecordCount();
@@ -231,26 +234,69 @@ void TOrvelDataManager::RunFlushStep(Step&& step) {
 }
 
 void TOrvelDataManager::ApplyThroughJournal(std::vector<TJournalChange>& changes) {
+  if (journal_failed_) RetireJournal();
   const std::string name = JournalFileName();
-  TAbstractFile* journal = database_manager_->OpenFile(name, store_mode_, true, false, false);
-  if (journal == nullptr)
-    throw Exception(fmt::format("TOrvelDataManager.FlushBuffers - cannot create \"{}\"", name));
+  const bool fresh = journal_ == nullptr;
+  if (fresh) {
+    journal_ = database_manager_->OpenFile(name, store_mode_, true, false, false);
+    if (journal_ == nullptr)
+      throw Exception(fmt::format("TOrvelDataManager.FlushBuffers - cannot create \"{}\"", name));
+  }
+  const int32_t journaled = fresh ? 0 : journal_->GetSize();
   try {
-    WriteFlushJournal(*journal, TableName(), changes);
+    if (fresh) journal_->SetSize(0);
+    AppendFlushJournal(*journal_, TableName(), changes);
   } catch (...) {
-    database_manager_->CloseFile(journal);
-    database_manager_->DeleteFile(name, store_mode_);
+    // A torn segment would hide every later one from the replay: it is cut off again, or the
+    // journal goes once the flushes before it are safe in the files.
+    bool cut = false;
+    try {
+      journal_->SetSize(journaled);
+      cut = true;
+    } catch (const std::exception&) {
+    }
+    if (fresh || !cut) {
+      try {
+        RetireJournal();
+      } catch (const std::exception&) {
+        journal_failed_ = true;
+      }
+    }
     throw;
   }
   TAbstractFile* files[kTableFileKindCount] = {};
   for (TTableFileKind kind : {tfkData, tfkBlobIndex, tfkBlobData}) files[kind] = table_.File(kind);
-  // A failure here leaves the complete journal, which the next open replays.
-  ApplyJournalChanges(changes, files);
+  // The files are flushed when the journal goes; until then a crash replays it. A failure
+  // here leaves the complete journal too.
+  ApplyJournalChanges(changes, files, false);
   if (reader_) reader_->Invalidate();
-  journal->SetSize(0);
-  journal->Flush();
-  database_manager_->CloseFile(journal);
-  database_manager_->DeleteFile(name, store_mode_);
+  if (journal_->GetSize() > kJournalRetireSize || IsDesignTime()) RetireJournal();
+}
+
+void TOrvelDataManager::RetireJournal() {
+  if (journal_ == nullptr) return;
+  // What the journal replays must be on the device before the journal is gone.
+  for (TTableFileKind kind : {tfkData, tfkBlobIndex, tfkBlobData})
+    if (TAbstractFile* file = table_.File(kind)) file->Flush();
+  journal_->SetSize(0);
+  journal_->Flush();
+  CloseJournal();
+  database_manager_->DeleteFile(JournalFileName(), store_mode_);
+  journal_failed_ = false;
+}
+
+void TOrvelDataManager::CloseJournal() {
+  if (journal_ == nullptr) return;
+  database_manager_->CloseFile(journal_);
+  journal_ = nullptr;
+}
+
+void TOrvelDataManager::FlushLog() {
+  RunFlushStep([&] {
+    log_->FlushBuffers();
+    SaveBlobHeaders();
+    SaveHeadersAndSize();
+  });
 }
 
 bool TOrvelDataManager::FlushIfNeeded() {
@@ -259,11 +305,7 @@ bool TOrvelDataManager::FlushIfNeeded() {
     return false;
   // Asked after every change: only a log that is due sets up a (journaled) flush.
   if (!log_->NeedsFlush()) return false;
-  RunFlushStep([&] {
-    log_->FlushBuffers();
-    SaveBlobHeaders();
-    SaveHeadersAndSize();
-  });
+  FlushLog();
   return true;
 }
 
@@ -277,7 +319,10 @@ void TOrvelDataManager::FlushBuffers() {
         "TOrvelDataManager.FlushBuffers - Cannot write changes in table, as it was modified "
         "outside IDE.");
   const bool logged = log_ && log_->EntryCount() > 0;
-  if (stored.ChangeCounter == table_.Header().ChangeCounter && !logged && !blobs_changed_) return;
+  if (stored.ChangeCounter == table_.Header().ChangeCounter && !logged && !blobs_changed_) {
+    RetireJournal();
+    return;
+  }
   // In the order a crash can stop at any write: records and BLOB blocks, then the .bif that
   // points at the blocks, then the header, whose record count takes appended records (and
   // their BLOB records) into the table. Before it, they lie past the end and are dropped when
@@ -290,6 +335,7 @@ void TOrvelDataManager::FlushBuffers() {
   });
   table_.File(tfkData)->Flush();
   if (table_.HasBlobs()) FlushBlobFiles();
+  RetireJournal();
 }
 
 void TOrvelDataManager::SetAutoFlush(bool on) {

@@ -333,10 +333,8 @@ void TOrvelBlobStore::ReadBLOBValue(TStream& stream, int32_t field_no, int32_t r
   if (headers_[slot.HeaderNo].Parts.empty()) return;
 
   const TFileAccess access(context_);
-  if (TmvBufferLogArray* log = context_.BufferLog(); log != nullptr && log->EntryCount() > 0) {
-    log->FlushBuffers();
-    SaveBLOBHeaders(false);
-  }
+  if (TmvBufferLogArray* log = context_.BufferLog(); log != nullptr && log->EntryCount() > 0)
+    context_.FlushLog();
   // The save may have moved the headers.
   const BLOBHeaderType& header = headers_[Locate(kReadOp, field_no, record_no).HeaderNo];
   const TableHeaderType& table_header = table_.Header();

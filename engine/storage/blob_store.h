@@ -50,6 +50,10 @@ class TOrvelBlobStoreContext {
   virtual bool IsReadOnly() const = 0;
   // The data manager's FlushIfNeeded, run after a value's blocks went to the log.
   virtual void FlushIfNeeded() = 0;
+  // Before a stored value is read while the log holds entries (its blocks may be among
+  // them): writes the log and the headers out, as a flush of the data manager's own, which
+  // goes through the journal when it must.
+  virtual void FlushLog() = 0;
   // Bracket a read of stored values. At design time the data manager opens its store and the
   // table's files (the file objects may change) and releases them again; otherwise nothing.
   virtual void AcquireFiles() = 0;

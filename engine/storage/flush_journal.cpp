@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <span>
 
 #include "engine/protect/checksum.h"
@@ -13,29 +14,35 @@ namespace orv {
 
 // The redo journal TABLE.jrn, written before a flush that could otherwise tear a table (a
 // record moved into a deleted one's number, BLOB blocks reused that the stored .bif still
-// points at) and removed once the flush reached the files. All numbers little-endian.
+// points at). Each such flush appends a segment, flushed to the device before the flush
+// touches the files; the journal is removed once the files themselves were flushed, so a burst
+// of deletes pays for that once and not at every flush in it. All numbers little-endian.
 //
-//   header   8  magic "ORVJRNL\x1a"
-//            4  version (1)
+//   segment  8  magic "ORVJRNL\x1a"
+//            4  version (2)
 //            2  table name length n (<= 255), then n bytes of the name (code page 1251)
+//            4  length of the entries that follow
 //   entry    1  file kind: 0 .dat, 2 .bif, 3 .bdf (the .idx is never journaled)
 //            1  operation: 0 write, 1 cut
 //            4  offset (write) or new size (cut), 0 .. 2^31 - 1
 //            4  length of the bytes that follow (write; 0 for a cut); offset + length must
-//               stay within 2^31 - 1, and the bytes must lie inside the journal
+//               stay within 2^31 - 1, and the bytes must lie inside the entries
 //   trailer  4  entry count
-//            4  CRC-32 of every byte before it, the entry count included
+//            4  CRC-32 of every byte of the segment before it, the entry count included
 //            4  end magic "JEND"
 //
-// A journal without its whole trailer, or whose trailer disagrees, was never complete and
-// nothing of it was applied: it is removed. The name is kept for diagnostics only, since a
-// renamed table carries its journal along.
+// Segments follow one another. A segment without its whole trailer, or whose trailer
+// disagrees, was never complete and nothing of it was applied: it and what follows are
+// dropped, the complete ones before it replayed in order. A version 1 journal is one segment
+// without the entries length, its trailer at the end of the file. The name is kept for
+// diagnostics only, since a renamed table carries its journal along.
 
 namespace {
 
 constexpr char kMagic[8] = {'O', 'R', 'V', 'J', 'R', 'N', 'L', '\x1a'};
 constexpr char kEndMagic[4] = {'J', 'E', 'N', 'D'};
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
+constexpr uint32_t kSingleSegmentVersion = 1;
 constexpr int32_t kTrailerSize = 12;
 constexpr int32_t kEntryHeadSize = 10;
 constexpr uint8_t kOpWrite = 0;
@@ -58,6 +65,7 @@ class TJournalReader {
  public:
   TJournalReader(TAbstractFile& file, int32_t end) : file_(file), end_(end) {}
   int32_t Left() const { return end_ - position_; }
+  int32_t Taken() const { return position_; }
   bool Take(void* target, int32_t count) {
     if (count < 0 || count > Left()) return false;
     if (count > 0 && file_.Read(target, count) != count) return false;
@@ -159,32 +167,39 @@ int32_t TJournalOverlayFile::Write(const void* buffer, int32_t count) {
   return count;
 }
 
-void WriteFlushJournal(TAbstractFile& file, const std::string& table_name,
-                       const std::vector<TJournalChange>& changes) {
+void AppendFlushJournal(TAbstractFile& file, const std::string& table_name,
+                        const std::vector<TJournalChange>& changes) {
   if (table_name.size() > kJournalMaxNameLength)
     throw Exception(fmt::format("Table name \"{}\" too long for a journal", table_name));
+  int64_t entries = 0;
+  for (const TJournalChange& change : changes) {
+    if (!JournaledKind(change.kind))
+      throw Exception(fmt::format("File kind {} cannot be journaled", int(change.kind)));
+    entries += kEntryHeadSize + int64_t(change.bytes.size());
+  }
+  const int32_t start = file.GetSize();
+  const int64_t head = int64_t(sizeof(kMagic)) + 4 + 2 + int64_t(table_name.size()) + 4;
+  if (start + head + entries + kTrailerSize > TAbstractFile::kMaxSize)
+    throw Exception("The flush is too large for its journal");
   // Entries are gathered and written in large pieces: a flush of moved records has thousands
   // of small ones.
   constexpr size_t kPiece = 1 << 20;
-  std::vector<uint8_t> out(kMagic, kMagic + sizeof(kMagic));
+  std::vector<uint8_t> out;
+  out.reserve(2 * kPiece);
+  out.insert(out.end(), kMagic, kMagic + sizeof(kMagic));
   Put32(out, kVersion);
   out.push_back(static_cast<uint8_t>(table_name.size()));
   out.push_back(0);
   out.insert(out.end(), table_name.begin(), table_name.end());
-  file.SetSize(0);
-  file.SetPosition(0);
+  Put32(out, static_cast<uint32_t>(entries));
+  file.SetPosition(start);
   uint32_t crc = 0;
   auto write_out = [&] {
     crc = Crc32(out.data(), out.size(), crc);
     file.WriteBuffer(out.data(), static_cast<int32_t>(out.size()));
     out.clear();
   };
-  int64_t total = int64_t(out.size()) + kTrailerSize;
   for (const TJournalChange& change : changes) {
-    if (!JournaledKind(change.kind))
-      throw Exception(fmt::format("File kind {} cannot be journaled", int(change.kind)));
-    total += kEntryHeadSize + int64_t(change.bytes.size());
-    if (total > TAbstractFile::kMaxSize) throw Exception("The flush is too large for its journal");
     out.push_back(static_cast<uint8_t>(change.kind));
     out.push_back(change.cut ? kOpCut : kOpWrite);
     Put32(out, static_cast<uint32_t>(change.offset));
@@ -206,28 +221,44 @@ void WriteFlushJournal(TAbstractFile& file, const std::string& table_name,
   file.Flush();
 }
 
-bool ReadFlushJournal(TAbstractFile& file, std::string& table_name,
-                      std::vector<TJournalChange>& changes) {
-  changes.clear();
-  table_name.clear();
-  const int32_t size = file.GetSize();
+void WriteFlushJournal(TAbstractFile& file, const std::string& table_name,
+                       const std::vector<TJournalChange>& changes) {
+  file.SetSize(0);
+  AppendFlushJournal(file, table_name, changes);
+}
+
+namespace {
+
+// The segment at the file's position, its changes added to changes; false, adding nothing,
+// when it is incomplete or damaged.
+bool ReadSegment(TAbstractFile& file, int32_t file_size, std::string& table_name,
+                 std::vector<TJournalChange>& changes) {
   constexpr int32_t kHeadSize = int32_t(sizeof(kMagic)) + 4 + 2;
-  if (size < kHeadSize + kTrailerSize || file.Seek(0, TAbstractFile::kFromBeginning) != 0)
-    return false;
-  TJournalReader reader(file, size - kTrailerSize);
+  const int32_t start = file.GetPosition();
+  if (start < 0 || file_size - start < kHeadSize + kTrailerSize) return false;
+  TJournalReader reader(file, file_size - start);
   uint8_t head[kHeadSize];
-  if (!reader.Take(head, kHeadSize) || std::memcmp(head, kMagic, sizeof(kMagic)) != 0 ||
-      Get32(head + 8) != kVersion)
-    return false;
+  if (!reader.Take(head, kHeadSize) || std::memcmp(head, kMagic, sizeof(kMagic)) != 0) return false;
+  const uint32_t version = Get32(head + 8);
+  if (version != kVersion && (version != kSingleSegmentVersion || start != 0)) return false;
   const int32_t name_length = head[12] | head[13] << 8;
   if (name_length > int32_t(kJournalMaxNameLength)) return false;
   std::string name(static_cast<size_t>(name_length), '\0');
   if (!reader.Take(name.data(), name_length)) return false;
+  // Where the trailer starts, counted from the segment's start.
+  int64_t entries_end = int64_t(file_size - start) - kTrailerSize;
+  if (version == kVersion) {
+    uint8_t length[4];
+    if (!reader.Take(length, 4)) return false;
+    entries_end = int64_t(reader.Taken()) + Get32(length);
+    if (entries_end + kTrailerSize > int64_t(file_size - start)) return false;
+  }
   std::vector<TJournalChange> read;
-  // Each entry takes at least its head from the journal, so the loop ends within its size.
-  while (reader.Left() > 0) {
+  // Each entry takes at least its head from the segment, so the loop ends within its size.
+  while (reader.Taken() < entries_end) {
     uint8_t entry[kEntryHeadSize];
-    if (!reader.Take(entry, kEntryHeadSize)) return false;
+    if (entries_end - reader.Taken() < kEntryHeadSize || !reader.Take(entry, kEntryHeadSize))
+      return false;
     const uint8_t kind = entry[0], op = entry[1];
     const uint32_t offset = Get32(entry + 2), length = Get32(entry + 6);
     if (!JournaledKind(kind) || (op != kOpWrite && op != kOpCut)) return false;
@@ -235,7 +266,7 @@ bool ReadFlushJournal(TAbstractFile& file, std::string& table_name,
         length > uint32_t(TAbstractFile::kMaxSize) - offset)
       return false;
     if (op == kOpCut && length != 0) return false;
-    if (int64_t(length) > reader.Left()) return false;
+    if (int64_t(length) > entries_end - reader.Taken()) return false;
     TJournalChange change;
     change.kind = static_cast<TTableFileKind>(kind);
     change.cut = op == kOpCut;
@@ -251,8 +282,22 @@ bool ReadFlushJournal(TAbstractFile& file, std::string& table_name,
       std::memcmp(trailer + 8, kEndMagic, sizeof(kEndMagic)) != 0)
     return false;
   table_name = std::move(name);
-  changes = std::move(read);
+  changes.insert(changes.end(), std::make_move_iterator(read.begin()),
+                 std::make_move_iterator(read.end()));
   return true;
+}
+
+}  // namespace
+
+bool ReadFlushJournal(TAbstractFile& file, std::string& table_name,
+                      std::vector<TJournalChange>& changes) {
+  changes.clear();
+  table_name.clear();
+  const int32_t size = file.GetSize();
+  if (file.Seek(0, TAbstractFile::kFromBeginning) != 0) return false;
+  int32_t segments = 0;
+  while (file.GetPosition() < size && ReadSegment(file, size, table_name, changes)) ++segments;
+  return segments > 0;
 }
 
 namespace {
@@ -338,7 +383,7 @@ void ApplyWrites(TAbstractFile& file, std::span<const TJournalChange> writes) {
 }  // namespace
 
 void ApplyJournalChanges(const std::vector<TJournalChange>& changes,
-                         TAbstractFile* const (&files)[kTableFileKindCount]) {
+                         TAbstractFile* const (&files)[kTableFileKindCount], bool flush_files) {
   bool touched[kTableFileKindCount] = {};
   for (size_t i = 0; i < changes.size();) {
     const TJournalChange& change = changes[i];
@@ -357,6 +402,7 @@ void ApplyJournalChanges(const std::vector<TJournalChange>& changes,
     ApplyWrites(*file, std::span(changes).subspan(i, end - i));
     i = end;
   }
+  if (!flush_files) return;
   for (int kind = 0; kind < kTableFileKindCount; ++kind)
     if (touched[kind]) files[kind]->Flush();
 }

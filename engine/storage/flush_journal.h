@@ -52,19 +52,26 @@ inline constexpr char kJournalExtension[] = ".jrn";
 // The largest table name a journal records.
 inline constexpr size_t kJournalMaxNameLength = 255;
 
-// Writes the journal of changes to file (emptied first) and flushes it to the device.
+// Appends a segment with the changes of one flush at the end of file and flushes it to the
+// device.
+void AppendFlushJournal(TAbstractFile& file, const std::string& table_name,
+                        const std::vector<TJournalChange>& changes);
+// The same into an emptied file.
 void WriteFlushJournal(TAbstractFile& file, const std::string& table_name,
                        const std::vector<TJournalChange>& changes);
 
-// Reads a journal whole. Returns false, touching nothing, when it is incomplete or damaged
-// (short, wrong magic or version, bad kind, offset or length, entry count or CRC). Each change's
-// bytes are read only after its length was checked against what the file still holds.
+// Reads a journal whole: the changes of its complete segments in order, up to the first that
+// is incomplete or damaged (short, wrong magic or version, bad kind, offset or length, entry
+// count or CRC). Returns false, with nothing in changes, when not even the first segment is
+// complete. Each change's bytes are read only after its length was checked against what the
+// segment holds.
 bool ReadFlushJournal(TAbstractFile& file, std::string& table_name,
                       std::vector<TJournalChange>& changes);
 
 // Applies changes in order to the files (indexed by TTableFileKind; a change for a file that
-// is null raises) and flushes each file that was changed.
+// is null raises) and, unless told not to, flushes each file that was changed.
 void ApplyJournalChanges(const std::vector<TJournalChange>& changes,
-                         TAbstractFile* const (&files)[kTableFileKindCount]);
+                         TAbstractFile* const (&files)[kTableFileKindCount],
+                         bool flush_files = true);
 
 }  // namespace orv

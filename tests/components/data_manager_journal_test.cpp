@@ -92,9 +92,44 @@ TEST_F(JournalFormatTest, RefusesEveryCutAndEveryFlippedByte) {
   }
 }
 
+// Each journaled flush of a burst appends a segment; a crash can only tear the last one.
+TEST_F(JournalFormatTest, ReadsTheCompleteSegmentsBeforeATornOne) {
+  TAbstractFile* file = fs_.OpenFile("T.jrn", true, false, false);
+  WriteFlushJournal(*file, "T", changes_);
+  const std::vector<TJournalChange> second{{tfkData, false, 7, Bytes("later")}};
+  AppendFlushJournal(*file, "T", second);
+  const std::vector<uint8_t> both = Contents(*file);
+  const size_t first_size = Journal(changes_).size();
+  std::vector<TJournalChange> read;
+  ASSERT_TRUE(Read(both, read));
+  ASSERT_EQ(read.size(), changes_.size() + 1);
+  EXPECT_EQ(read.back().bytes, Bytes("later"));
+  for (size_t size = first_size; size < both.size(); ++size) {
+    ASSERT_TRUE(Read({both.begin(), both.begin() + long(size)}, read)) << size;
+    EXPECT_EQ(read.size(), changes_.size()) << size;
+  }
+  std::vector<uint8_t> flipped = both;
+  flipped[first_size + 20] ^= 1;
+  ASSERT_TRUE(Read(flipped, read));
+  EXPECT_EQ(read.size(), changes_.size());
+}
+
+// Journals of the first layout: one segment, no entries length, the trailer at the end.
+TEST_F(JournalFormatTest, ReadsASingleSegmentJournalOfVersion1) {
+  std::vector<uint8_t> v1 = Journal(changes_);
+  v1[8] = 1;
+  v1.erase(v1.begin() + 15, v1.begin() + 19);
+  Reseal(v1);
+  std::vector<TJournalChange> read;
+  ASSERT_TRUE(Read(v1, read));
+  ASSERT_EQ(read.size(), changes_.size());
+  EXPECT_EQ(read[3].bytes, Bytes("bif"));
+}
+
 TEST_F(JournalFormatTest, RefusesHostileFieldsEvenWithARightCrc) {
-  // The first entry's head starts after the 14-byte header and the one-byte name.
-  constexpr size_t kEntry = 15;
+  // The first entry's head starts after the 14-byte head, the one-byte name and the 4-byte
+  // length of the entries.
+  constexpr size_t kEntry = 19;
   struct Case {
     const char* what;
     size_t at;
@@ -108,7 +143,10 @@ TEST_F(JournalFormatTest, RefusesHostileFieldsEvenWithARightCrc) {
       {"a length past the journal", kEntry + 6, {0xFF, 0xFF, 0xFF, 0x7F}},
       {"a length of 4 GiB", kEntry + 6, {0xFF, 0xFF, 0xFF, 0xFF}},
       {"a name longer than 255", 12, {0x00, 0x01}},
-      {"another version", 8, {2}},
+      {"another version", 8, {3}},
+      {"entries past the journal", 15, {0xFF, 0xFF, 0, 0}},
+      {"entries shorter than the first", 15, {12, 0, 0, 0}},
+      {"version 1 with the entries length", 8, {1}},
   };
   const std::vector<uint8_t> journal = Journal(changes_);
   for (const Case& c : cases) {

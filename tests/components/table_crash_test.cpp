@@ -101,6 +101,16 @@ Step Delete(int32_t id) {
   }};
 }
 
+// Reading a value writes the log out first, through the journal when it must; the journal
+// stays for the next such flush of a burst of deletes.
+Step ReadMemo(int32_t id) {
+  return {[=](TOrvelDataManager& manager, Model&) {
+            TMemoryStream stream;
+            manager.ReadBLOBValue(stream, kMemo, RecordOf(manager, id));
+          },
+          true};
+}
+
 Step Flush() {
   return {[](TOrvelDataManager& manager, Model&) { manager.FlushBuffers(); }, true};
 }
@@ -129,6 +139,16 @@ std::vector<Step> Workload() {
       Delete(2),
       Append(10, Text(1200, 10)),
       Flush(),  // 10 reuses 2's blocks
+      Delete(3),
+      ReadMemo(7),  // a journal that stays
+      Delete(4),
+      ReadMemo(7),  // a second segment in it
+      Append(11, Text(300, 11)),
+      Update(5, 50),
+      ReadMemo(5),  // needs no journal: the journal goes first
+      Delete(7),
+      Memo(10, Text(100, 10)),
+      Flush(),
   };
 }
 

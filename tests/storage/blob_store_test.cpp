@@ -52,10 +52,15 @@ class FakeContext : public TOrvelBlobStoreContext {
   const std::string& TablePassword() const override { return password; }
   bool IsReadOnly() const override { return read_only; }
   void FlushIfNeeded() override { ++flush_checks; }
+  void FlushLog() override {
+    log->FlushBuffers();
+    store->SaveBLOBHeaders(false);
+  }
   void AcquireFiles() override { ++acquired; }
   void ReleaseFiles() override { ++released; }
 
   TmvBufferLogArray* log = nullptr;
+  TOrvelBlobStore* store = nullptr;
   std::string password;
   bool read_only = false;
   int flush_checks = 0;
@@ -108,6 +113,7 @@ class BlobTable {
     files_->OpenFile(tfkBlobData, create);
     context_.password = spec_.password;
     store_ = std::make_unique<TOrvelBlobStore>(*files_, context_);
+    context_.store = store_.get();
   }
 
   TableSpec spec_;
