@@ -331,6 +331,9 @@ class TOrvelDataManager : public TRecordSource,
   // retires it first, and so do FlushBuffers and a journal grown past kJournalRetireSize.
   TAbstractFile* journal_ = nullptr;
   bool journal_failed_ = false;
+  // What a journaled flush writes, until it reached the files.
+  TJournalByteStore journal_bytes_;
+  std::vector<uint8_t> journal_scratch_;
   // The record count the files held at the last flush; BLOB values of records below it are
   // described by the stored .bif.
   int32_t flushed_record_count_ = 0;

@@ -201,13 +201,15 @@ void TOrvelDataManager::RunFlushStep(Step&& step) {
     flushed_record_count_ = RecordCount();
     return;
   }
+  journal_bytes_.Reset();
   std::vector<TJournalChange> changes;
   std::vector<std::unique_ptr<TJournalOverlayFile>> overlays;
   TAbstractFile* real[kTableFileKindCount] = {};
   for (TTableFileKind kind : {tfkData, tfkBlobIndex, tfkBlobData}) {
     real[kind] = table_.File(kind);
     if (real[kind] == nullptr) continue;
-    overlays.push_back(std::make_unique<TJournalOverlayFile>(*real[kind], kind, changes));
+    overlays.push_back(
+        std::make_unique<TJournalOverlayFile>(*real[kind], kind, changes, &journal_bytes_));
     table_.SwapFile(kind, overlays.back().get());
   }
   auto restore = [&] {
@@ -245,7 +247,7 @@ void TOrvelDataManager::ApplyThroughJournal(std::vector<TJournalChange>& changes
   const int32_t journaled = fresh ? 0 : journal_->GetSize();
   try {
     if (fresh) journal_->SetSize(0);
-    AppendFlushJournal(*journal_, TableName(), changes);
+    AppendFlushJournal(*journal_, TableName(), changes, &journal_scratch_);
   } catch (...) {
     // A torn segment would hide every later one from the replay: it is cut off again, or the
     // journal goes once the flushes before it are safe in the files.
@@ -268,7 +270,7 @@ void TOrvelDataManager::ApplyThroughJournal(std::vector<TJournalChange>& changes
   for (TTableFileKind kind : {tfkData, tfkBlobIndex, tfkBlobData}) files[kind] = table_.File(kind);
   // The files are flushed when the journal goes; until then a crash replays it. A failure
   // here leaves the complete journal too.
-  ApplyJournalChanges(changes, files, false);
+  ApplyJournalChanges(changes, files, false, &journal_scratch_);
   if (reader_) reader_->Invalidate();
   if (journal_->GetSize() > kJournalRetireSize || IsDesignTime()) RetireJournal();
 }
@@ -278,7 +280,11 @@ void TOrvelDataManager::RetireJournal() {
   // What the journal replays must be on the device before the journal is gone.
   for (TTableFileKind kind : {tfkData, tfkBlobIndex, tfkBlobData})
     if (TAbstractFile* file = table_.File(kind)) file->Flush();
-  journal_->SetSize(0);
+  // A journal whose first segment lost its magic replays nothing, should its removal not
+  // survive a crash; much cheaper than cutting it.
+  static constexpr uint8_t kNoMagic[8] = {};
+  journal_->SetPosition(0);
+  journal_->WriteBuffer(kNoMagic, sizeof(kNoMagic));
   journal_->Flush();
   CloseJournal();
   database_manager_->DeleteFile(JournalFileName(), store_mode_);

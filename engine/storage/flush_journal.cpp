@@ -84,18 +84,49 @@ class TJournalReader {
 
 }  // namespace
 
+uint8_t* TJournalByteStore::Take(size_t count) {
+  while (current_ < blocks_.size() && blocks_[current_].capacity - blocks_[current_].used < count)
+    ++current_;
+  if (current_ == blocks_.size()) {
+    TBlock block;
+    block.capacity = std::max(kBlockSize, count);
+    block.bytes.reset(new uint8_t[block.capacity]);
+    blocks_.push_back(std::move(block));
+  }
+  TBlock& block = blocks_[current_];
+  uint8_t* room = block.bytes.get() + block.used;
+  block.used += count;
+  return room;
+}
+
+uint8_t* TJournalByteStore::Extend(const uint8_t* end, size_t count) {
+  if (current_ >= blocks_.size()) return nullptr;
+  TBlock& block = blocks_[current_];
+  if (end != block.bytes.get() + block.used || block.capacity - block.used < count) return nullptr;
+  block.used += count;
+  return block.bytes.get() + block.used - count;
+}
+
+void TJournalByteStore::Reset() {
+  if (blocks_.size() > kKeptBlocks) blocks_.resize(kKeptBlocks);
+  for (TBlock& block : blocks_) block.used = 0;
+  current_ = 0;
+}
+
 TJournalOverlayFile::TJournalOverlayFile(TAbstractFile& base, TTableFileKind kind,
-                                         std::vector<TJournalChange>& changes)
+                                         std::vector<TJournalChange>& changes,
+                                         TJournalByteStore* store)
     : TAbstractFile(base.Owner(), base.FileName()),
       base_(base),
       kind_(kind),
       changes_(changes),
+      store_(store),
       base_size_(base.GetSize()),
       size_(base_size_) {
   for (const TJournalChange& change : changes_)
     if (change.kind == kind_)
       size_ = change.cut ? change.offset
-                         : std::max<int32_t>(size_, change.offset + int32_t(change.bytes.size()));
+                         : std::max<int32_t>(size_, change.offset + int32_t(change.Size()));
 }
 
 void TJournalOverlayFile::SetSize(int32_t size) {
@@ -136,11 +167,11 @@ int32_t TJournalOverlayFile::Read(void* buffer, int32_t count) {
       continue;
     }
     const int64_t from = std::max<int64_t>(change.offset, first);
-    const int64_t to = std::min<int64_t>(change.offset + int64_t(change.bytes.size()), end);
+    const int64_t to = std::min<int64_t>(change.offset + int64_t(change.Size()), end);
     if (from < to)
-      std::memcpy(out + (from - first), change.bytes.data() + (from - change.offset),
+      std::memcpy(out + (from - first), change.Data() + (from - change.offset),
                   static_cast<size_t>(to - from));
-    valid = std::max<int32_t>(valid, change.offset + int32_t(change.bytes.size()));
+    valid = std::max<int32_t>(valid, change.offset + int32_t(change.Size()));
   }
   position_ += bytes;
   return bytes;
@@ -150,32 +181,45 @@ int32_t TJournalOverlayFile::Write(const void* buffer, int32_t count) {
   if (count <= 0) return 0;
   if (int64_t(position_) + count > kMaxSize) return 0;
   const auto* data = static_cast<const uint8_t*>(buffer);
+  const auto bytes = static_cast<size_t>(count);
   // Writes that continue the previous one grow it, so a run of records stays one entry.
-  if (!changes_.empty()) {
-    TJournalChange& last = changes_.back();
-    if (last.kind == kind_ && !last.cut &&
-        int64_t(last.offset) + int64_t(last.bytes.size()) == position_) {
-      last.bytes.insert(last.bytes.end(), data, data + count);
-      position_ += count;
-      size_ = std::max(size_, position_);
-      return count;
+  TJournalChange* last = changes_.empty() ? nullptr : &changes_.back();
+  if (last != nullptr && last->kind == kind_ && !last->cut &&
+      int64_t(last->offset) + last->Size() == position_) {
+    if (last->stored == nullptr) {
+      last->bytes.insert(last->bytes.end(), data, data + count);
+    } else if (uint8_t* room = store_->Extend(last->stored + last->stored_size, bytes)) {
+      std::memcpy(room, data, bytes);
+      last->stored_size += count;
+    } else {
+      const auto had = static_cast<size_t>(last->stored_size);
+      uint8_t* moved = store_->Take(had + bytes);
+      std::memcpy(moved, last->stored, had);
+      std::memcpy(moved + had, data, bytes);
+      last->stored = moved;
+      last->stored_size += count;
     }
+  } else if (store_ != nullptr) {
+    uint8_t* room = store_->Take(bytes);
+    std::memcpy(room, data, bytes);
+    changes_.push_back({kind_, false, position_, {}, room, count});
+  } else {
+    changes_.push_back({kind_, false, position_, std::vector<uint8_t>(data, data + count)});
   }
-  changes_.push_back({kind_, false, position_, std::vector<uint8_t>(data, data + count)});
   position_ += count;
   size_ = std::max(size_, position_);
   return count;
 }
 
 void AppendFlushJournal(TAbstractFile& file, const std::string& table_name,
-                        const std::vector<TJournalChange>& changes) {
+                        const std::vector<TJournalChange>& changes, std::vector<uint8_t>* scratch) {
   if (table_name.size() > kJournalMaxNameLength)
     throw Exception(fmt::format("Table name \"{}\" too long for a journal", table_name));
   int64_t entries = 0;
   for (const TJournalChange& change : changes) {
     if (!JournaledKind(change.kind))
       throw Exception(fmt::format("File kind {} cannot be journaled", int(change.kind)));
-    entries += kEntryHeadSize + int64_t(change.bytes.size());
+    entries += kEntryHeadSize + int64_t(change.Size());
   }
   const int32_t start = file.GetSize();
   const int64_t head = int64_t(sizeof(kMagic)) + 4 + 2 + int64_t(table_name.size()) + 4;
@@ -184,7 +228,9 @@ void AppendFlushJournal(TAbstractFile& file, const std::string& table_name,
   // Entries are gathered and written in large pieces: a flush of moved records has thousands
   // of small ones.
   constexpr size_t kPiece = 1 << 20;
-  std::vector<uint8_t> out;
+  std::vector<uint8_t> local;
+  std::vector<uint8_t>& out = scratch != nullptr ? *scratch : local;
+  out.clear();
   out.reserve(2 * kPiece);
   out.insert(out.end(), kMagic, kMagic + sizeof(kMagic));
   Put32(out, kVersion);
@@ -203,13 +249,13 @@ void AppendFlushJournal(TAbstractFile& file, const std::string& table_name,
     out.push_back(static_cast<uint8_t>(change.kind));
     out.push_back(change.cut ? kOpCut : kOpWrite);
     Put32(out, static_cast<uint32_t>(change.offset));
-    Put32(out, static_cast<uint32_t>(change.bytes.size()));
-    if (change.bytes.size() >= kPiece) {
+    Put32(out, static_cast<uint32_t>(change.Size()));
+    if (change.Size() >= kPiece) {
       write_out();
-      crc = Crc32(change.bytes.data(), change.bytes.size(), crc);
-      file.WriteBuffer(change.bytes.data(), static_cast<int32_t>(change.bytes.size()));
+      crc = Crc32(change.Data(), change.Size(), crc);
+      file.WriteBuffer(change.Data(), static_cast<int32_t>(change.Size()));
     } else {
-      out.insert(out.end(), change.bytes.begin(), change.bytes.end());
+      out.insert(out.end(), change.Data(), change.Data() + change.Size());
       if (out.size() >= kPiece) write_out();
     }
   }
@@ -316,14 +362,15 @@ struct TCluster {
 // Writes sorted by offset, joined where less than kJoinedGap lies between them. Clusters do
 // not overlap, so only the order within one matters.
 std::vector<TCluster> Clusters(std::span<const TJournalChange> writes) {
-  std::vector<size_t> order(writes.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return writes[a].offset < writes[b].offset; });
+  // Offsets first, so that sorting compares integers in a row; the order among equal offsets
+  // does not matter, as each cluster is put back in journal order.
+  std::vector<std::pair<int32_t, size_t>> order(writes.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = {writes[i].offset, i};
+  std::sort(order.begin(), order.end());
   std::vector<TCluster> clusters;
-  for (const size_t i : order) {
+  for (const auto& [offset, i] : order) {
     const int64_t low = writes[i].offset;
-    const int64_t high = low + int64_t(writes[i].bytes.size());
+    const int64_t high = low + int64_t(writes[i].Size());
     if (clusters.empty() || low > clusters.back().high + kJoinedGap)
       clusters.push_back({low, high, {}});
     TCluster& cluster = clusters.back();
@@ -337,45 +384,49 @@ std::vector<TCluster> Clusters(std::span<const TJournalChange> writes) {
 void WriteEach(TAbstractFile& file, std::span<const TJournalChange> writes,
                const std::vector<size_t>& members) {
   for (const size_t i : members) {
-    if (writes[i].bytes.empty()) continue;
+    if (writes[i].Size() == 0) continue;
     file.SetPosition(writes[i].offset);
-    file.WriteBuffer(writes[i].bytes.data(), static_cast<int32_t>(writes[i].bytes.size()));
+    file.WriteBuffer(writes[i].Data(), static_cast<int32_t>(writes[i].Size()));
   }
 }
 
 // Many scattered writes close together (as a journaled flush of moved records makes) are laid
 // in order over the stretch they fall in, a window at a time read once and written back
 // whole; the bytes that reach the file are the same as one write each.
-void ApplyWrites(TAbstractFile& file, std::span<const TJournalChange> writes) {
+void ApplyWrites(TAbstractFile& file, std::span<const TJournalChange> writes,
+                 std::vector<uint8_t>& scratch) {
   std::vector<size_t> all(writes.size());
   for (size_t i = 0; i < all.size(); ++i) all[i] = i;
   if (writes.size() < kPatchedWrites) return WriteEach(file, writes, all);
-  std::unique_ptr<uint8_t[]> window;
+  uint8_t* window = nullptr;
   const int64_t file_size = file.GetSize();
   for (const TCluster& cluster : Clusters(writes)) {
     if (cluster.members.size() < kPatchedWrites) {
       WriteEach(file, writes, cluster.members);
       continue;
     }
-    if (!window) window.reset(new uint8_t[kWindowSize]);
+    if (window == nullptr) {
+      if (scratch.size() < size_t(kWindowSize)) scratch.resize(size_t(kWindowSize));
+      window = scratch.data();
+    }
     for (int64_t low = cluster.low; low < cluster.high; low += kWindowSize) {
       const int64_t high = std::min(low + kWindowSize, cluster.high);
       const int64_t stored = std::clamp<int64_t>(file_size - low, 0, high - low);
       if (stored > 0) {
         file.SetPosition(static_cast<int32_t>(low));
-        file.ReadBuffer(window.get(), static_cast<int32_t>(stored));
+        file.ReadBuffer(window, static_cast<int32_t>(stored));
       }
-      std::memset(window.get() + stored, 0, static_cast<size_t>(high - low - stored));
+      std::memset(window + stored, 0, static_cast<size_t>(high - low - stored));
       for (const size_t i : cluster.members) {
         const TJournalChange& change = writes[i];
         const int64_t from = std::max<int64_t>(change.offset, low);
-        const int64_t to = std::min<int64_t>(change.offset + int64_t(change.bytes.size()), high);
+        const int64_t to = std::min<int64_t>(change.offset + int64_t(change.Size()), high);
         if (from < to)
-          std::memcpy(window.get() + (from - low), change.bytes.data() + (from - change.offset),
+          std::memcpy(window + (from - low), change.Data() + (from - change.offset),
                       static_cast<size_t>(to - from));
       }
       file.SetPosition(static_cast<int32_t>(low));
-      file.WriteBuffer(window.get(), static_cast<int32_t>(high - low));
+      file.WriteBuffer(window, static_cast<int32_t>(high - low));
     }
   }
 }
@@ -383,7 +434,10 @@ void ApplyWrites(TAbstractFile& file, std::span<const TJournalChange> writes) {
 }  // namespace
 
 void ApplyJournalChanges(const std::vector<TJournalChange>& changes,
-                         TAbstractFile* const (&files)[kTableFileKindCount], bool flush_files) {
+                         TAbstractFile* const (&files)[kTableFileKindCount], bool flush_files,
+                         std::vector<uint8_t>* scratch) {
+  std::vector<uint8_t> local;
+  std::vector<uint8_t>& window = scratch != nullptr ? *scratch : local;
   bool touched[kTableFileKindCount] = {};
   for (size_t i = 0; i < changes.size();) {
     const TJournalChange& change = changes[i];
@@ -399,7 +453,7 @@ void ApplyJournalChanges(const std::vector<TJournalChange>& changes,
     }
     size_t end = i + 1;
     while (end < changes.size() && changes[end].kind == change.kind && !changes[end].cut) ++end;
-    ApplyWrites(*file, std::span(changes).subspan(i, end - i));
+    ApplyWrites(*file, std::span(changes).subspan(i, end - i), window);
     i = end;
   }
   if (!flush_files) return;

@@ -17,6 +17,39 @@ struct TJournalChange {
   bool cut = false;
   int32_t offset = 0;  // the new size for a cut
   std::vector<uint8_t> bytes;
+  // Bytes a TJournalByteStore keeps instead, when not null.
+  const uint8_t* stored = nullptr;
+  int32_t stored_size = 0;
+
+  const uint8_t* Data() const { return stored != nullptr ? stored : bytes.data(); }
+  int32_t Size() const {
+    return stored != nullptr ? stored_size : static_cast<int32_t>(bytes.size());
+  }
+};
+
+// The bytes the overlays of a flush collect, packed into large blocks that never move, so that
+// a flush of thousands of scattered records costs no allocation for each.
+class TJournalByteStore {
+ public:
+  static constexpr size_t kBlockSize = 1 << 20;
+  static constexpr size_t kKeptBlocks = 4;
+
+  // count bytes of room.
+  uint8_t* Take(size_t count);
+  // count bytes of room right after end, the end of the bytes taken last; nil when they do
+  // not fit there.
+  uint8_t* Extend(const uint8_t* end, size_t count);
+  // Forgets every byte taken; keeps the blocks (up to kKeptBlocks) for the next flush.
+  void Reset();
+
+ private:
+  struct TBlock {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t capacity = 0;
+    size_t used = 0;
+  };
+  std::vector<TBlock> blocks_;
+  size_t current_ = 0;  // the block being filled
 };
 
 // Stands in for a table file during a journaled flush: writes and cuts are kept in memory, in
@@ -24,8 +57,9 @@ struct TJournalChange {
 // the real file stays untouched until the journal is on the device.
 class TJournalOverlayFile : public TAbstractFile {
  public:
+  // Written bytes go to store, or to each change's own bytes without one.
   TJournalOverlayFile(TAbstractFile& base, TTableFileKind kind,
-                      std::vector<TJournalChange>& changes);
+                      std::vector<TJournalChange>& changes, TJournalByteStore* store = nullptr);
 
   bool IsOpen() const override { return true; }
   void SetSize(int32_t size) override;
@@ -41,6 +75,7 @@ class TJournalOverlayFile : public TAbstractFile {
   TAbstractFile& base_;
   TTableFileKind kind_;
   std::vector<TJournalChange>& changes_;  // shared by the overlays of one flush
+  TJournalByteStore* store_;
   int32_t base_size_;
   int32_t size_;
   int32_t position_ = 0;
@@ -54,8 +89,11 @@ inline constexpr size_t kJournalMaxNameLength = 255;
 
 // Appends a segment with the changes of one flush at the end of file and flushes it to the
 // device.
+// scratch, when given, is reused for the pieces written (a flush after another then touches
+// no fresh memory).
 void AppendFlushJournal(TAbstractFile& file, const std::string& table_name,
-                        const std::vector<TJournalChange>& changes);
+                        const std::vector<TJournalChange>& changes,
+                        std::vector<uint8_t>* scratch = nullptr);
 // The same into an emptied file.
 void WriteFlushJournal(TAbstractFile& file, const std::string& table_name,
                        const std::vector<TJournalChange>& changes);
@@ -69,9 +107,10 @@ bool ReadFlushJournal(TAbstractFile& file, std::string& table_name,
                       std::vector<TJournalChange>& changes);
 
 // Applies changes in order to the files (indexed by TTableFileKind; a change for a file that
-// is null raises) and, unless told not to, flushes each file that was changed.
+// is null raises) and, unless told not to, flushes each file that was changed. scratch as for
+// AppendFlushJournal.
 void ApplyJournalChanges(const std::vector<TJournalChange>& changes,
                          TAbstractFile* const (&files)[kTableFileKindCount],
-                         bool flush_files = true);
+                         bool flush_files = true, std::vector<uint8_t>* scratch = nullptr);
 
 }  // namespace orv

@@ -569,11 +569,8 @@ int32_t TOrvelIndexList::RecordDeleting(int32_t record_no, int32_t current_index
   const int32_t count = records_.RecordCount();
   const int32_t last = count - 1;
   const int32_t moved = record_no < last ? last : -1;
-  struct TChange {
-    int32_t index_no, removed_at, moved_at;
-    bool in_run;
-  };
-  std::vector<TChange> changes;
+  std::vector<TDeleteChange>& changes = delete_changes_;
+  changes.clear();
   // Every position is found before any array changes, so a failure leaves them all as they
   // were.
   for (int32_t i = 0; i < Count(); ++i) {
@@ -606,7 +603,7 @@ int32_t TOrvelIndexList::RecordDeleting(int32_t record_no, int32_t current_index
     changes.push_back({i, removed_at, moved_at, in_run});
   }
   int32_t position = moved >= 0 ? -1 : 0;
-  for (const TChange& change : changes) {
+  for (const TDeleteChange& change : changes) {
     TIndex& index = *indexes_[static_cast<size_t>(change.index_no)];
     if (change.in_run) {
       index.delete_run.Remove(record_no, moved);

@@ -159,7 +159,7 @@ class TOrvelIndexList {
   bool DeletesInRun(TIndex& index, int32_t count);
 
   static constexpr int32_t kDeleteRunMinimum = 16;
-  static constexpr int32_t kDeleteRunShare = 256;  // of the record count
+  static constexpr int32_t kDeleteRunShare = 1024;  // of the record count
 
   TOrvelTableFiles& table_;
   TRecordSource& records_;
@@ -172,6 +172,12 @@ class TOrvelIndexList {
   uint32_t last_change_tick_ = 0;
   int32_t burst_changes_ = 0;
   int64_t sort_count_ = 0;
+  // RecordDeleting's positions, kept between calls to spare an allocation per delete.
+  struct TDeleteChange {
+    int32_t index_no, removed_at, moved_at;
+    bool in_run;
+  };
+  std::vector<TDeleteChange> delete_changes_;
 };
 
 }  // namespace orv

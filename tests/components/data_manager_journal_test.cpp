@@ -184,6 +184,38 @@ TEST(JournalOverlayTest, ReadsItsOwnWritesAndCutsOverTheFile) {
   EXPECT_EQ(Contents(*base), Contents(overlay));
 }
 
+// With a byte store, as the data manager runs it: runs that continue across its blocks stay one
+// change, scattered ones get their own, and a second flush reuses the blocks.
+TEST(JournalOverlayTest, KeepsWrittenBytesInAByteStore) {
+  TMemoryPlainFileSystem fs("db");
+  TAbstractFile* base = fs.OpenFile("T.dat", true, false, false);
+  TJournalByteStore store;
+  for (int flush = 0; flush < 2; ++flush) {
+    SCOPED_TRACE(flush);
+    store.Reset();
+    std::vector<TJournalChange> changes;
+    TJournalOverlayFile overlay(*base, tfkData, changes, &store);
+    std::vector<uint8_t> expected = Contents(*base);
+    auto write = [&](int32_t at, size_t count, int seed) {
+      std::vector<uint8_t> bytes(count);
+      for (size_t i = 0; i < count; ++i) bytes[i] = uint8_t(i * 13 + size_t(seed));
+      overlay.SetPosition(at);
+      overlay.WriteBuffer(bytes.data(), static_cast<int32_t>(count));
+      if (expected.size() < at + count) expected.resize(at + count, 0);
+      std::copy(bytes.begin(), bytes.end(), expected.begin() + at);
+    };
+    for (int k = 0; k < 3000; ++k) write(5000 + k * 300, 150, k + flush);
+    const size_t scattered = changes.size();
+    // One run of 700 KiB pieces, twice over a block of the store.
+    for (int32_t k = 0; k < 4; ++k) write(2000000 + k * (700 << 10), 700 << 10, k);
+    EXPECT_EQ(changes.size(), scattered + 1);
+    EXPECT_EQ(Contents(overlay), expected);
+    TAbstractFile* files[kTableFileKindCount] = {base};
+    ApplyJournalChanges(changes, files);
+    EXPECT_EQ(Contents(*base), expected);
+  }
+}
+
 // Scattered writes (a flush of moved records) are applied as one stretch; overlapping ones,
 // writes past the end and a cut between them must come out as one write each would.
 TEST(JournalOverlayTest, ManyScatteredWritesApplyLikeOneWriteEach) {
