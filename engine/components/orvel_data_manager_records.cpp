@@ -167,6 +167,8 @@ int32_t TOrvelDataManager::mvDeleteRecord(int32_t current_index, int32_t record_
   // would tear the table at a crash in between.
   if (record_no < flushed_record_count_ && (moves || blobs_)) needs_journal_ = true;
   if (moves) log_->AddToLog(record_no, stored);
+  // The last number holds no record now; what the log has for it would only be cut off again.
+  log_->DropRecord(last);
   records_->DeleteRecord(record_no, moves ? moved_image_.data() : nullptr);
   FlushIfNeeded();
   return position;

@@ -103,6 +103,14 @@ void TmvBufferLogArray::AddToLog(int32_t record_no, const uint8_t* image) {
   newest_[key] = static_cast<int32_t>(entries_.size());
 }
 
+void TmvBufferLogArray::DropRecord(int32_t record_no) {
+  if (record_no < 0 || static_cast<size_t>(record_no) >= newest_.size()) return;
+  int32_t& newest = newest_[static_cast<size_t>(record_no)];
+  if (newest == 0) return;
+  entries_[static_cast<size_t>(newest - 1)].kind = kKindDropped;
+  newest = 0;
+}
+
 void TmvBufferLogArray::AddToLog(std::vector<uint8_t> blocks, std::vector<BLOBPartType> parts) {
   if (blob_block_size_ <= 0)
     throw Exception("TmvBufferLogArray.AddToLog - the table has no BLOB blocks");
@@ -243,7 +251,7 @@ void TmvBufferLogArray::WriteBlobBlocks(const TEntry& entry, int32_t& bdf_positi
 
 void TmvBufferLogArray::Clear() {
   for (const TEntry& entry : entries_)
-    if (entry.kind == kKindRecord) newest_[static_cast<size_t>(entry.key)] = 0;
+    if (entry.kind != kKindBlobBlocks) newest_[static_cast<size_t>(entry.key)] = 0;
   entries_.clear();
   parts_.clear();
   buffers_.Clear();

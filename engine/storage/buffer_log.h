@@ -59,6 +59,8 @@ class TmvBufferLogArray {
   static constexpr uint32_t kAgeLimitMs = 1000;
   static constexpr int32_t kKindRecord = 0;
   static constexpr int32_t kKindBlobBlocks = 1;
+  // A record image whose record is gone (kind 0 before): written by no flush.
+  static constexpr int32_t kKindDropped = 2;
 
   // The byte limit is a twentieth of the physical memory available now. bdf may be nil for a
   // table without BLOB fields.
@@ -78,6 +80,9 @@ class TmvBufferLogArray {
   // of consecutive blocks filled in turn from the buffer.
   void AddToLog(std::vector<uint8_t> blocks, std::vector<BLOBPartType> parts);
 
+  // The record record_no left the table (the last one, after a delete): its newest image is
+  // not written. Older ones of it still are, past the end of the table.
+  void DropRecord(int32_t record_no);
   // The newest kind-0 image logged under record_no, or nil.
   const uint8_t* FindInLog(int32_t record_no) const {
     if (record_no < 0 || static_cast<size_t>(record_no) >= newest_.size()) return nullptr;

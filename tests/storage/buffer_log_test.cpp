@@ -52,6 +52,27 @@ TEST(BufferLogTest, FindsTheNewestImageAndWritesInLoggedOrder) {
   EXPECT_EQ(RecordAt(file, 1), Image(0));
 }
 
+// A delete drops the image of the number that left the table; a record appended under it
+// later is written again.
+TEST(BufferLogTest, ADroppedRecordsNewestImageIsNotWritten) {
+  CountingFile dat;
+  TmvBufferLogArray log(&dat, kOffset, kSize, nullptr, 0);
+  log.AddToLog(0, Image(1).data());
+  log.AddToLog(1, Image(2).data());
+  log.AddToLog(2, Image(3).data());
+  log.DropRecord(2);
+  log.DropRecord(7);
+  EXPECT_EQ(log.FindInLog(2), nullptr);
+  log.FlushBuffers();
+  EXPECT_EQ(dat.Bytes().size(), size_t(kOffset + 2 * kSize));
+
+  log.AddToLog(1, Image(4).data());
+  log.DropRecord(1);
+  log.AddToLog(1, Image(5).data());
+  log.FlushBuffers();
+  EXPECT_EQ(RecordAt(dat.Bytes(), 1), Image(5));
+}
+
 TEST(BufferLogTest, ConsecutiveImagesGoOutInOneWriteAndSeeksOnlyWhereNeeded) {
   CountingFile dat;
   TmvBufferLogArray log(&dat, kOffset, kSize, nullptr, 0);
