@@ -248,8 +248,10 @@ void TOrvelDataManager::ApplyThroughJournal(std::vector<TJournalChange>& changes
   }
   const int32_t journaled = fresh ? 0 : journal_->GetSize();
   try {
-    if (fresh) journal_->SetSize(0);
-    AppendFlushJournal(*journal_, TableName(), changes, &journal_scratch_);
+    if (fresh)
+      WriteFlushJournal(*journal_, TableName(), changes, &journal_scratch_);
+    else
+      AppendFlushJournal(*journal_, TableName(), changes, &journal_scratch_);
   } catch (...) {
     // A torn segment would hide every later one from the replay: it is cut off again, or the
     // journal goes once the flushes before it are safe in the files.

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <span>
 
+#include "engine/files/little_endian.h"
 #include "engine/protect/checksum.h"
 #include "platform/exception.h"
 
@@ -49,11 +50,8 @@ constexpr uint8_t kOpWrite = 0;
 constexpr uint8_t kOpCut = 1;
 
 void Put32(std::vector<uint8_t>& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+  out.resize(out.size() + 4);
+  StoreU32(out.data() + out.size() - 4, value);
 }
 
 bool JournaledKind(int kind) {
@@ -268,9 +266,9 @@ void AppendFlushJournal(TAbstractFile& file, const std::string& table_name,
 }
 
 void WriteFlushJournal(TAbstractFile& file, const std::string& table_name,
-                       const std::vector<TJournalChange>& changes) {
+                       const std::vector<TJournalChange>& changes, std::vector<uint8_t>* scratch) {
   file.SetSize(0);
-  AppendFlushJournal(file, table_name, changes);
+  AppendFlushJournal(file, table_name, changes, scratch);
 }
 
 namespace {
@@ -285,7 +283,7 @@ bool ReadSegment(TAbstractFile& file, int32_t file_size, std::string& table_name
   TJournalReader reader(file, file_size - start);
   uint8_t head[kHeadSize];
   if (!reader.Take(head, kHeadSize) || std::memcmp(head, kMagic, sizeof(kMagic)) != 0) return false;
-  const uint32_t version = Get32(head + 8);
+  const uint32_t version = LoadU32(head + 8);
   if (version != kVersion && (version != kSingleSegmentVersion || start != 0)) return false;
   const int32_t name_length = head[12] | head[13] << 8;
   if (name_length > int32_t(kJournalMaxNameLength)) return false;
@@ -296,7 +294,7 @@ bool ReadSegment(TAbstractFile& file, int32_t file_size, std::string& table_name
   if (version == kVersion) {
     uint8_t length[4];
     if (!reader.Take(length, 4)) return false;
-    entries_end = int64_t(reader.Taken()) + Get32(length);
+    entries_end = int64_t(reader.Taken()) + LoadU32(length);
     if (entries_end + kTrailerSize > int64_t(file_size - start)) return false;
   }
   std::vector<TJournalChange> read;
@@ -306,7 +304,7 @@ bool ReadSegment(TAbstractFile& file, int32_t file_size, std::string& table_name
     if (entries_end - reader.Taken() < kEntryHeadSize || !reader.Take(entry, kEntryHeadSize))
       return false;
     const uint8_t kind = entry[0], op = entry[1];
-    const uint32_t offset = Get32(entry + 2), length = Get32(entry + 6);
+    const uint32_t offset = LoadU32(entry + 2), length = LoadU32(entry + 6);
     if (!JournaledKind(kind) || (op != kOpWrite && op != kOpCut)) return false;
     if (offset > uint32_t(TAbstractFile::kMaxSize) ||
         length > uint32_t(TAbstractFile::kMaxSize) - offset)
@@ -324,7 +322,7 @@ bool ReadSegment(TAbstractFile& file, int32_t file_size, std::string& table_name
   uint8_t trailer[kTrailerSize];
   if (file.Read(trailer, kTrailerSize) != kTrailerSize) return false;
   const uint32_t crc = Crc32(trailer, 4, reader.Crc());
-  if (Get32(trailer) != read.size() || Get32(trailer + 4) != crc ||
+  if (LoadU32(trailer) != read.size() || LoadU32(trailer + 4) != crc ||
       std::memcmp(trailer + 8, kEndMagic, sizeof(kEndMagic)) != 0)
     return false;
   table_name = std::move(name);
@@ -395,9 +393,11 @@ void WriteEach(TAbstractFile& file, std::span<const TJournalChange> writes,
 // whole; the bytes that reach the file are the same as one write each.
 void ApplyWrites(TAbstractFile& file, std::span<const TJournalChange> writes,
                  std::vector<uint8_t>& scratch) {
-  std::vector<size_t> all(writes.size());
-  for (size_t i = 0; i < all.size(); ++i) all[i] = i;
-  if (writes.size() < kPatchedWrites) return WriteEach(file, writes, all);
+  if (writes.size() < kPatchedWrites) {
+    std::vector<size_t> all(writes.size());
+    for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+    return WriteEach(file, writes, all);
+  }
   uint8_t* window = nullptr;
   const int64_t file_size = file.GetSize();
   for (const TCluster& cluster : Clusters(writes)) {

@@ -96,7 +96,8 @@ void AppendFlushJournal(TAbstractFile& file, const std::string& table_name,
                         std::vector<uint8_t>* scratch = nullptr);
 // The same into an emptied file.
 void WriteFlushJournal(TAbstractFile& file, const std::string& table_name,
-                       const std::vector<TJournalChange>& changes);
+                       const std::vector<TJournalChange>& changes,
+                       std::vector<uint8_t>* scratch = nullptr);
 
 // Reads a journal whole: the changes of its complete segments in order, up to the first that
 // is incomplete or damaged (short, wrong magic or version, bad kind, offset or length, entry
